@@ -1,0 +1,21 @@
+#include "app/lifecycle.h"
+
+#include "platform/shell.h"
+#include "settings/registry_channel.h"
+#include "settings/settings.h"
+
+std::atomic<bool> g_bRecoveryStarted{false};
+
+void StartRecovery() {
+    g_bRecoveryStarted.store(true, std::memory_order_relaxed);
+}
+
+void ExitProgram() {
+    // When "global" cannot be read the flag keeps its value and decides.
+    RefreshGlobalForExit();
+    if (g_settings.GetGlobal()) {
+        return;
+    }
+    platform::UninitializeCom();
+    platform::EndProcess(0);
+}

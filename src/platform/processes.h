@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/handles.h"
+
+// Processes of the machine and the own process, as the process-status API sees them.
+namespace platform {
+
+// Fills ids (room for bufferBytes / 4 identifiers) and sets bytesReturned to the bytes filled;
+// false when the list cannot be obtained, with ids and bytesReturned untouched.
+bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t& bytesReturned);
+
+// Opens a process by identifier with the given access, not inheritable; none on failure.
+ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId);
+
+// Yields the process's first module, its executable; false and module untouched on failure.
+bool FirstModule(ProcessHandle process, ModuleHandle& module);
+
+// Copies the file name of the module (none: the executable) into buffer, cut to capacity - 1
+// characters and terminated; returns the characters copied, 0 on failure.
+std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_t* buffer,
+                             std::uint32_t capacity);
+
+// Releases a process handle.
+void CloseProcess(ProcessHandle process);
+
+// Asks the platform to trim the process's working set; false when refused.
+bool TrimWorkingSet(ProcessHandle process);
+
+// The pseudo-handle of the own process: never closed.
+ProcessHandle OwnProcess();
+
+// Opens the own process's access token with the given access; none on failure.
+TokenHandle OpenOwnToken(std::uint32_t access);
+
+// Looks up the local identifier of a named privilege; false and luid untouched on failure.
+bool LookupPrivilege(const char16_t* name, std::uint64_t& luid);
+
+// Sets the attributes of one privilege in the token, leaving the others as they are.
+bool AdjustPrivilege(TokenHandle token, std::uint64_t luid, std::uint32_t attributes);
+
+// Releases a token handle.
+void CloseToken(TokenHandle token);
+
+// Compares two texts ignoring case under the user's locale (lstrcmpiW); true when equal.
+bool EqualIgnoringCaseLocale(const char16_t* a, const char16_t* b);
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+#include <windows.h>
+
+#include <psapi.h>
+
+#include "platform/processes.h"
+#include "platform/wide_win.h"
+
+namespace platform {
+
+bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t& bytesReturned) {
+    static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
+    DWORD filled = 0;
+    if (!EnumProcesses(reinterpret_cast<DWORD*>(ids), bufferBytes, &filled)) {
+        return false;
+    }
+    bytesReturned = filled;
+    return true;
+}
+
+ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
+    return ToHandle<ProcessHandle>(OpenProcess(access, FALSE, processId));
+}
+
+bool FirstModule(ProcessHandle process, ModuleHandle& module) {
+    HMODULE first = nullptr;
+    DWORD needed = 0;
+    if (!EnumProcessModules(ToNative<HANDLE>(process), &first, sizeof(first), &needed)) {
+        return false;
+    }
+    module = ToHandle<ModuleHandle>(first);
+    return true;
+}
+
+std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_t* buffer,
+                             std::uint32_t capacity) {
+    return GetModuleBaseNameW(ToNative<HANDLE>(process), ToNative<HMODULE>(module),
+                              reinterpret_cast<wchar_t*>(buffer), capacity);
+}
+
+void CloseProcess(ProcessHandle process) {
+    CloseHandle(ToNative<HANDLE>(process));
+}
+
+bool TrimWorkingSet(ProcessHandle process) {
+    return EmptyWorkingSet(ToNative<HANDLE>(process)) != FALSE;
+}
+
+ProcessHandle OwnProcess() {
+    return ToHandle<ProcessHandle>(GetCurrentProcess());
+}
+
+TokenHandle OpenOwnToken(std::uint32_t access) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), access, &token)) {
+        return {};
+    }
+    return ToHandle<TokenHandle>(token);
+}
+
+bool LookupPrivilege(const char16_t* name, std::uint64_t& luid) {
+    LUID found{};
+    if (!LookupPrivilegeValueW(nullptr, Wide(name), &found)) {
+        return false;
+    }
+    luid = (std::uint64_t{static_cast<std::uint32_t>(found.HighPart)} << 32) | found.LowPart;
+    return true;
+}
+
+bool AdjustPrivilege(TokenHandle token, std::uint64_t luid, std::uint32_t attributes) {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid.LowPart = static_cast<DWORD>(luid & 0xFFFFFFFFu);
+    privileges.Privileges[0].Luid.HighPart = static_cast<LONG>(luid >> 32);
+    privileges.Privileges[0].Attributes = attributes;
+    return AdjustTokenPrivileges(ToNative<HANDLE>(token), FALSE, &privileges, 0, nullptr,
+                                 nullptr) != FALSE;
+}
+
+void CloseToken(TokenHandle token) {
+    CloseHandle(ToNative<HANDLE>(token));
+}
+
+bool EqualIgnoringCaseLocale(const char16_t* a, const char16_t* b) {
+    return lstrcmpiW(Wide(a), Wide(b)) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,10 @@
+#pragma once
+
+// Executable names the engine looks for, compared whole and ignoring case.
+inline constexpr char16_t kFirefoxName[] = u"firefox.exe";
+inline constexpr char16_t kPaleMoonName[] = u"palemoon.exe";
+inline constexpr char16_t kPluginHostName[] = u"plugin-container.exe";
+
+// True when a browser process runs. When none runs and "global" is off, requests the exit
+// first. False without more ado when the process list cannot be obtained.
+bool FindBrowserProcess();

@@ -1,0 +1,3 @@
+#include "settings/settings.h"
+
+constinit Settings g_settings;

@@ -1,0 +1,254 @@
+#include "scenario/harness_win.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <utility>
+
+namespace scenario {
+
+namespace {
+
+constexpr wchar_t kKey[] = L"SOFTWARE\\Qelm";
+
+std::wstring Quote(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+// Starts a program. Wine takes the child's debug channels from the environment it inherits.
+Child Launch(const std::wstring& program, const std::wstring& arguments,
+             const std::wstring& wineDebug) {
+    std::wstring commandLine = Quote(program);
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    SetEnvironmentVariableW(L"WINEDEBUG", wineDebug.c_str());
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                        FALSE, 0, nullptr, nullptr, &startup, &info);
+    SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << std::string(program.begin(), program.end())
+                      << ", error " << GetLastError();
+        return {};
+    }
+    CloseHandle(info.hThread);
+    return Child(info.hProcess, info.dwProcessId);
+}
+
+// A scenario that filters for no test at all must not pass unnoticed.
+class SomeTestRan : public ::testing::Environment {
+    void TearDown() override {
+        if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+            ADD_FAILURE() << "no scenario matched the filter";
+        }
+    }
+};
+const auto* const kSomeTestRan = ::testing::AddGlobalTestEnvironment(new SomeTestRan);
+
+}  // namespace
+
+Child::Child(Child&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), id_(other.id_) {}
+
+Child& Child::operator=(Child&& other) noexcept {
+    std::swap(process_, other.process_);
+    std::swap(id_, other.id_);
+    return *this;
+}
+
+Child::~Child() {
+    if (process_ != nullptr) {
+        CloseHandle(process_);
+    }
+}
+
+bool Child::Running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+std::optional<DWORD> Child::WaitForExit(std::chrono::milliseconds timeout) const {
+    if (process_ == nullptr ||
+        WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+void Child::Kill() {
+    if (process_ != nullptr) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
+    }
+}
+
+std::wstring BinaryDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory = path;
+    return directory.substr(0, directory.find_last_of(L"\\/"));
+}
+
+std::wstring ScenarioDirectory() {
+    static const std::wstring directory = [] {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        std::wstring path =
+            std::wstring(temp) + L"qelm-scenario-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(path.c_str(), nullptr);
+        return path;
+    }();
+    return directory;
+}
+
+Child StartBrowser(const std::wstring& exeName, const std::wstring& arguments) {
+    static std::atomic<int> started{0};
+    const std::wstring directory = ScenarioDirectory() + L"\\browser" + std::to_wstring(++started);
+    CreateDirectoryW(directory.c_str(), nullptr);
+    const std::wstring program = directory + L"\\" + exeName;
+    const std::wstring ready = directory + L"\\ready";
+    if (!CopyFileW((BinaryDirectory() + L"\\fixture_browser.exe").c_str(), program.c_str(),
+                   FALSE)) {
+        ADD_FAILURE() << "cannot copy the fixture browser, error " << GetLastError();
+        return {};
+    }
+    Child browser = Launch(program, arguments + L" --ready " + Quote(ready), L"-all");
+    EXPECT_TRUE(Eventually([&] {
+        return GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES;
+    })) << "the fixture browser did not get ready";
+    return browser;
+}
+
+Child StartQelm(const Start& start) {
+    return Launch(BinaryDirectory() + L"\\qelm.exe", start.arguments, start.wineDebug);
+}
+
+HWND WaitForController(std::chrono::milliseconds timeout) {
+    HWND controller = nullptr;
+    Eventually(
+        [&] {
+            controller = FindWindowW(L"qelm", nullptr);
+            DWORD_PTR reply = 0;
+            return controller != nullptr &&
+                   SendMessageTimeoutW(controller, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &reply) != 0;
+        },
+        timeout);
+    return controller;
+}
+
+UINT QelmMessage() {
+    return RegisterWindowMessageW(L"UWM_QELM_MSG-6FDBF489-1D15-4b5f-A649-CE4A18E8DD43");
+}
+
+UINT QelmExitMessage() {
+    return RegisterWindowMessageW(L"UWM_QELM_EXIT-AD2CF92B-A2F6-4828-B520-8ADDBCF85C1E");
+}
+
+std::optional<LRESULT> Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                            std::chrono::milliseconds timeout) {
+    DWORD_PTR reply = 0;
+    if (SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL,
+                            static_cast<UINT>(timeout.count()), &reply) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<LRESULT>(reply);
+}
+
+bool KeyExists() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+std::vector<Value> KeyValues() {
+    std::vector<Value> values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return values;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256] = {};
+        DWORD nameLength = 256;
+        BYTE data[4096] = {};
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        values.push_back(Value{name, type, std::vector<BYTE>(data, data + size)});
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+std::optional<DWORD> ReadDword(const wchar_t* name) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY, &type, &value, &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::wstring> ReadText(const wchar_t* name) {
+    wchar_t text[4096] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, text,
+                     &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return std::nullopt;
+    }
+    return std::wstring(text, size / sizeof(wchar_t)).c_str();
+}
+
+void WriteDword(const wchar_t* name, DWORD value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name, REG_DWORD, &value, sizeof value);
+}
+
+void WriteText(const wchar_t* name, const std::wstring& text) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name, REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void DeleteKey() {
+    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+std::string WineLog() {
+    wchar_t path[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"QELM_WINE_LOG", path, MAX_PATH) == 0) {
+        ADD_FAILURE() << "QELM_WINE_LOG is not set: scenarios run through run-scenario";
+        return {};
+    }
+    return ReadFile(path);
+}
+
+std::string ReadFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+}  // namespace scenario

@@ -1,0 +1,29 @@
+# Scenario tests: the real qelm.exe under Wine, driven as the add-on drives it. Each scenario
+# runs in its own copy of a template prefix made once per build.
+
+file(GLOB QELM_SCENARIO_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_scenarios_win.cpp)
+add_executable(qelm_scenarios ${QELM_SCENARIO_SOURCES} ${CMAKE_CURRENT_LIST_DIR}/harness_win.cpp)
+target_include_directories(qelm_scenarios PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(qelm_scenarios PRIVATE GTest::gtest_main advapi32 user32 shell32)
+target_link_options(qelm_scenarios PRIVATE -static)
+add_dependencies(qelm_scenarios qelm fixture_browser)
+qelm_warnings(qelm_scenarios)
+
+set(QELM_WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)
+add_test(NAME wine_prefix_template
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/make-wine-prefix ${QELM_WINE_TEMPLATE})
+set_tests_properties(wine_prefix_template PROPERTIES FIXTURES_SETUP wine_prefix LABELS wine)
+
+# One test per scenario, each in a fresh prefix; the names come from the sources themselves.
+foreach(source ${QELM_SCENARIO_SOURCES})
+    file(STRINGS ${source} declarations REGEX "^TEST(_F)?\\(")
+    foreach(declaration ${declarations})
+        string(REGEX REPLACE "^TEST(_F)?\\(([A-Za-z0-9_]+), *([A-Za-z0-9_]+)\\).*" "\\2.\\3"
+               name "${declaration}")
+        add_test(NAME ${name}
+                 COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-scenario ${QELM_WINE_TEMPLATE}
+                         $<TARGET_FILE:qelm_scenarios> --gtest_filter=${name})
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS wine
+                                                TIMEOUT 180)
+    endforeach()
+endforeach()

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/controller.h"
+#include "app/lifecycle.h"
+#include "app/timers.h"
+#include "fake/world.h"
+#include "settings/settings.h"
+
+// Every test starts from a fresh world and from the system's state as the process starts.
+class SystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetWorld();
+        std::destroy_at(&g_settings);
+        std::construct_at(&g_settings);
+        g_bRecoveryStarted = false;
+        for (auto* timer :
+             {&m_TimerID_1, &m_TimerID_2, &m_TimerID_3, &m_TimerID_4, &m_TimerID_5, &m_TimerID_6}) {
+            *timer = 0;
+        }
+        g_pController = &controller;
+    }
+
+    void TearDown() override { g_pController = nullptr; }
+
+    fake::World& world() { return fake::TheWorld(); }
+
+    // Runs a procedure that is expected to end the process; answers the exit code.
+    template <class Procedure>
+    std::optional<std::uint32_t> ExitCodeOf(Procedure procedure) {
+        try {
+            procedure();
+        } catch (const fake::ProcessEnded& ended) {
+            return ended.exitCode;
+        }
+        return std::nullopt;
+    }
+
+    CWnd controller{platform::WindowHandle{0x7001}};
+};
