@@ -16,7 +16,13 @@ MutexHandle CreateNamedMutex(const char16_t* name, std::uint32_t& lastError) {
 EventHandle CreateManualResetEvent() {
     auto& world = fake::TheWorld();
     world.journal.push_back("CreateEvent");
-    return world.eventsFail ? EventHandle{} : EventHandle{fake::NewHandle()};
+    const bool exhausted = world.eventsCreatableBeforeFailure &&
+                           world.eventsCreated >= *world.eventsCreatableBeforeFailure;
+    if (world.eventsFail || exhausted) {
+        return {};
+    }
+    ++world.eventsCreated;
+    return EventHandle{fake::NewHandle()};
 }
 
 void CloseEvent(EventHandle event) {

@@ -53,6 +53,9 @@ struct World {
 
     std::uint32_t mutexLastError = 0;
     bool eventsFail = false;
+    // Some: how many events are created before every further creation fails.
+    std::optional<std::size_t> eventsCreatableBeforeFailure;
+    std::size_t eventsCreated = 0;
 
     std::map<std::u16string, std::uint32_t> registeredMessages;
 

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "system_test.h"
+
+// Result codes are written out here rather than taken from the system's headers, so that a wrong
+// constant there shows up as a failure.
+constexpr std::int32_t ResultCode(std::uint32_t code) {
+    return static_cast<std::int32_t>(code);
+}
+
+inline constexpr std::int32_t kInvalidArgument = ResultCode(0x80070057);
+inline constexpr std::int32_t kTypeMismatch = ResultCode(0x80020005);
+inline constexpr std::int32_t kValueNotFound = ResultCode(0x80070002);
+inline constexpr std::int32_t kMoreData = ResultCode(0x800700EA);
+
+inline constexpr char16_t kKeyPath[] = u"SOFTWARE\\Qelm";
+
+// The key as a fresh installation leaves it: the fourteen values in the order they are written.
+inline void PutDefaultSettings() {
+    fake::PutText(u"currentVersion", u"none");
+    fake::PutText(u"blacklist", u"none");
+    const std::pair<const char16_t*, std::int32_t> dwords[] = {
+        {u"nRunCnt", 0},
+        {u"app_1", 1},
+        {u"activateKVDisplayEvents", 0},
+        {u"activateVisualAcc", 0},
+        {u"activateKVXonStartup", 0},
+        {u"startupDelay", 0},
+        {u"tabDelay", 0},
+        {u"global", 0},
+        {u"primaryTimeout", 1},
+        {u"activateKVXEventLogging", 0},
+        {u"startKVX", 0},
+        {u"kvxRestart", 0},
+    };
+    for (const auto& [name, value] : dwords) {
+        fake::PutDword(name, value);
+    }
+}
+
+// Every setting in memory, so that a test can tell whether anything at all changed.
+inline auto SettingsSnapshot() {
+    return std::make_tuple(
+        g_settings.GetApp1(), g_settings.GetVisualAcc(), g_settings.GetDisplayEvents(),
+        g_settings.GetGlobal(), g_settings.GetRunCount(), g_settings.GetOnStartup(),
+        g_settings.GetStartupDelay(), g_settings.GetTabDelay(), g_settings.GetPrimaryTimeout(),
+        g_settings.GetEventLogging(), g_settings.GetCurrentVersion(), g_settings.GetBlacklist(),
+        g_settings.dwLastGlobal.load());
+}
+
+// The value names read from the registry, in order, a value read twice in a row counted once.
+inline std::vector<std::string> QueriedValueNames() {
+    const std::string prefix = "RegQueryValue ";
+    std::vector<std::string> names;
+    for (const auto& line : fake::JournalLines(prefix)) {
+        const auto name = line.substr(prefix.size());
+        if (names.empty() || names.back() != name) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+inline bool JournalHas(const std::string& line) {
+    const auto& journal = fake::TheWorld().journal;
+    return std::find(journal.begin(), journal.end(), line) != journal.end();
+}
+
+// The registry key is never held open between operations: each test ends with none open.
+class RegistryTest : public SystemTest {
+  protected:
+    void TearDown() override {
+        EXPECT_TRUE(world().openKeys.empty()) << world().openKeys.size() << " key(s) left open";
+        SystemTest::TearDown();
+    }
+};
