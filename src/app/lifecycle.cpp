@@ -1,6 +1,7 @@
 #include "app/lifecycle.h"
 
 #include "platform/shell.h"
+#include "recovery/trimming.h"
 #include "settings/registry_channel.h"
 #include "settings/settings.h"
 
@@ -8,6 +9,10 @@ std::atomic<bool> g_bRecoveryStarted{false};
 
 void StartRecovery() {
     g_bRecoveryStarted.store(true, std::memory_order_relaxed);
+    TrimBrowser();
+    if (IsGlobalEnabled()) {
+        TrimGlobalProcesses();
+    }
 }
 
 void ExitProgram() {

@@ -5,6 +5,8 @@
 #include "app/controller.h"
 #include "app/lifecycle.h"
 #include "platform/shell.h"
+#include "recovery/trimming.h"
+#include "settings/registry_channel.h"
 #include "settings/settings.h"
 
 std::atomic<std::uintptr_t> m_TimerID_1{0};
@@ -89,5 +91,9 @@ void OnStartupDelayTick() {
 void RunTabSelectionRecovery() {
     if (!g_settings.GetApp1()) {
         return;
+    }
+    TrimBrowser();
+    if (IsGlobalEnabled()) {
+        TrimGlobalProcesses();
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/handles.h"
 
@@ -11,6 +12,23 @@ namespace platform {
 inline constexpr std::uint32_t kSmtoNormal = 0x0;
 inline constexpr std::uint32_t kSmtoBlock = 0x1;
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x2;
+
+// The root of the window tree (GetDesktopWindow).
+WindowHandle DesktopWindow();
+
+// Calls visit for every descendant of parent in the platform's order (EnumChildWindows) until
+// visit returns false.
+void EnumDescendants(WindowHandle parent, const std::function<bool(WindowHandle)>& visit);
+
+// The window's class name (GetClassNameW with a buffer of maxCount characters, terminator
+// included); empty when it cannot be read, for instance for a window that no longer exists.
+std::u16string ClassNameOf(WindowHandle window, std::uint32_t maxCount);
+
+// The window's title (GetWindowTextW), read and cut like the class name.
+std::u16string TitleOf(WindowHandle window, std::uint32_t maxCount);
+
+// The child at the top of the window's Z order (GetWindow with GW_CHILD); none without children.
+WindowHandle FirstChild(WindowHandle window);
 
 // Registers (or finds) a window message by name; 0 on failure.
 std::uint32_t RegisterMessageName(const char16_t* name);

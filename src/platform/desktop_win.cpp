@@ -18,6 +18,43 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM visit) {
 
 }  // namespace
 
+WindowHandle DesktopWindow() {
+    return ToHandle<WindowHandle>(GetDesktopWindow());
+}
+
+void EnumDescendants(WindowHandle parent, const std::function<bool(WindowHandle)>& visit) {
+    EnumChildWindows(ToNative<HWND>(parent), VisitWindow, reinterpret_cast<LPARAM>(&visit));
+}
+
+namespace {
+
+// Reads a window text through a cleared buffer, so that a failed read leaves it empty.
+template <class Read>
+std::u16string ReadWindowText(std::uint32_t maxCount, Read read) {
+    std::u16string buffer(maxCount, u'\0');
+    const int length = read(reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(maxCount));
+    buffer.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return buffer;
+}
+
+}  // namespace
+
+std::u16string ClassNameOf(WindowHandle window, std::uint32_t maxCount) {
+    return ReadWindowText(maxCount, [&](wchar_t* buffer, int count) {
+        return GetClassNameW(ToNative<HWND>(window), buffer, count);
+    });
+}
+
+std::u16string TitleOf(WindowHandle window, std::uint32_t maxCount) {
+    return ReadWindowText(maxCount, [&](wchar_t* buffer, int count) {
+        return GetWindowTextW(ToNative<HWND>(window), buffer, count);
+    });
+}
+
+WindowHandle FirstChild(WindowHandle window) {
+    return ToHandle<WindowHandle>(GetWindow(ToNative<HWND>(window), GW_CHILD));
+}
+
 void EnumTopLevelWindows(const std::function<bool(WindowHandle)>& visit) {
     EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&visit));
 }

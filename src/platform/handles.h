@@ -20,6 +20,8 @@ using ModuleHandle = Handle<struct ModuleTag>;
 using TokenHandle = Handle<struct TokenTag>;
 using MutexHandle = Handle<struct MutexTag>;
 using EventHandle = Handle<struct EventTag>;
+using ThreadHandle = Handle<struct ThreadTag>;
+using EventSourceHandle = Handle<struct EventSourceTag>;
 
 // Windows error numbers the logic tests for.
 inline constexpr std::uint32_t kErrorSuccess = 0;

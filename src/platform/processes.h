@@ -22,6 +22,24 @@ bool FirstModule(ProcessHandle process, ModuleHandle& module);
 std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_t* buffer,
                              std::uint32_t capacity);
 
+// The process's current working-set size in bytes (GetProcessMemoryInfo); false and bytes
+// untouched when the counters cannot be read.
+bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes);
+
+// The machine's memory status (GlobalMemoryStatusEx).
+struct MemoryStatus {
+    std::uint32_t memoryLoad = 0;  // percent of physical memory in use
+    std::uint64_t totalPhysical = 0;
+    std::uint64_t availablePhysical = 0;
+    std::uint64_t totalPageFile = 0;
+    std::uint64_t availablePageFile = 0;
+    std::uint64_t totalVirtual = 0;  // of the own process's user-mode address space
+    std::uint64_t availableVirtual = 0;
+};
+
+// Fills status; false when the platform refuses, with status untouched.
+bool QueryMemoryStatus(MemoryStatus& status);
+
 // Releases a process handle.
 void CloseProcess(ProcessHandle process);
 

@@ -37,6 +37,32 @@ std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_
                               reinterpret_cast<wchar_t*>(buffer), capacity);
 }
 
+bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(ToNative<HANDLE>(process), &counters, sizeof counters)) {
+        return false;
+    }
+    bytes = counters.WorkingSetSize;
+    return true;
+}
+
+bool QueryMemoryStatus(MemoryStatus& status) {
+    MEMORYSTATUSEX memory{};
+    memory.dwLength = sizeof memory;
+    if (!GlobalMemoryStatusEx(&memory)) {
+        return false;
+    }
+    status.memoryLoad = memory.dwMemoryLoad;
+    status.totalPhysical = memory.ullTotalPhys;
+    status.availablePhysical = memory.ullAvailPhys;
+    status.totalPageFile = memory.ullTotalPageFile;
+    status.availablePageFile = memory.ullAvailPageFile;
+    status.totalVirtual = memory.ullTotalVirtual;
+    status.availableVirtual = memory.ullAvailVirtual;
+    return true;
+}
+
 void CloseProcess(ProcessHandle process) {
     CloseHandle(ToNative<HANDLE>(process));
 }

@@ -31,6 +31,23 @@ std::uintptr_t StartWindowTimer(WindowHandle window, std::uintptr_t id, std::uin
 // Destroys the window's timer with id.
 void StopWindowTimer(WindowHandle window, std::uintptr_t id);
 
+// Sounds a tone of the frequency for the duration; returns when the tone ends.
+void SoundBeep(std::uint32_t frequencyHz, std::uint32_t durationMs);
+
+// Opens the event log for reporting under the source name on the local computer; none on
+// failure.
+EventSourceHandle OpenEventSource(const char16_t* sourceName);
+
+// Appends one information event (category 0, identifier 0, no user, the text as its only
+// string, no data); failures are ignored.
+void ReportInformationEvent(EventSourceHandle source, std::u16string_view text);
+
+// Releases the event source handle.
+void CloseEventSource(EventSourceHandle source);
+
+// Writes the text to the process's standard output stream; lost when there is none.
+void WriteStandardOutput(std::u16string_view text);
+
 // CoInitialize for the calling thread; true on success.
 bool InitializeCom();
 

@@ -51,6 +51,40 @@ void StopWindowTimer(WindowHandle window, std::uintptr_t id) {
     KillTimer(ToNative<HWND>(window), id);
 }
 
+void SoundBeep(std::uint32_t frequencyHz, std::uint32_t durationMs) {
+    Beep(frequencyHz, durationMs);
+}
+
+EventSourceHandle OpenEventSource(const char16_t* sourceName) {
+    return ToHandle<EventSourceHandle>(RegisterEventSourceW(nullptr, Wide(sourceName)));
+}
+
+void ReportInformationEvent(EventSourceHandle source, std::u16string_view text) {
+    const std::wstring wide = WideString(text);
+    const wchar_t* strings[] = {wide.c_str()};
+    ReportEventW(ToNative<HANDLE>(source), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings,
+                 nullptr);
+}
+
+void CloseEventSource(EventSourceHandle source) {
+    DeregisterEventSource(ToNative<HANDLE>(source));
+}
+
+void WriteStandardOutput(std::u16string_view text) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::wstring wide = WideString(text);
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                        length, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(output, narrow.data(), static_cast<DWORD>(narrow.size()), &written, nullptr);
+}
+
 bool InitializeCom() {
     return SUCCEEDED(CoInitialize(nullptr));
 }

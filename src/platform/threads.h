@@ -17,4 +17,25 @@ EventHandle CreateManualResetEvent();
 // Releases an event handle.
 void CloseEvent(EventHandle event);
 
+// Sets the event to signalled (SetEvent).
+void SignalEvent(EventHandle event);
+
+// Sets the event to non-signalled (ResetEvent).
+void ClearEvent(EventHandle event);
+
+// Waits without a time-out for the event; true when the wait reports it signalled.
+bool WaitForEvent(EventHandle event);
+
+using ThreadProcedure = std::uint32_t (*)(void* parameter);
+
+// Starts a thread at normal priority with the default stack, not suspended, default security;
+// its handle stays open. None when the thread cannot be created.
+ThreadHandle StartThread(ThreadProcedure procedure, void* parameter);
+
+// Suspends the calling thread for the given milliseconds (Sleep).
+void PauseFor(std::uint32_t milliseconds);
+
+// Blocks the calling thread until the process ends, which another thread is bringing about.
+[[noreturn]] void AwaitProcessEnd();
+
 }  // namespace platform

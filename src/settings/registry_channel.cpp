@@ -70,19 +70,30 @@ std::int32_t QueryStringValue(KeyHandle key, const char16_t* name, std::u16strin
     return 0;
 }
 
-namespace {
-
-std::int32_t WriteDword(KeyHandle key, const char16_t* name, std::int32_t value) {
+std::int32_t SetDwordValue(KeyHandle key, const char16_t* name, std::int32_t value) {
     std::array<std::uint8_t, 4> bytes{};
     std::memcpy(bytes.data(), &value, bytes.size());
     return platform::SetValue(key, name, platform::kRegDword, bytes.data(), bytes.size());
 }
 
-std::int32_t WriteText(KeyHandle key, const char16_t* name, std::u16string_view text) {
+std::int32_t SetTextValue(KeyHandle key, const char16_t* name, std::u16string_view text) {
     return platform::SetValue(key, name, platform::kRegSz,
                               reinterpret_cast<const std::uint8_t*>(text.data()),
                               static_cast<std::uint32_t>(text.size() * 2));
 }
+
+void WriteStatus(const std::function<std::int32_t(KeyHandle)>& write) {
+    KeyHandle key;
+    if (platform::OpenUserKey(kQelmKey, KeyAccess::kWrite, key) != 0) {
+        return;
+    }
+    if (write(key) == 0) {
+        platform::FlushKey(key);
+    }
+    platform::CloseKey(key);
+}
+
+namespace {
 
 struct DefaultDword {
     const char16_t* name;
@@ -106,12 +117,12 @@ constexpr DefaultDword kDefaultDwords[] = {
 };
 
 bool WriteDefaults(KeyHandle key) {
-    if (WriteText(key, u"currentVersion", u"none") != 0 ||
-        WriteText(key, u"blacklist", u"none") != 0) {
+    if (SetTextValue(key, u"currentVersion", u"none") != 0 ||
+        SetTextValue(key, u"blacklist", u"none") != 0) {
         return false;
     }
     for (const auto& value : kDefaultDwords) {
-        if (WriteDword(key, value.name, value.value) != 0) {
+        if (SetDwordValue(key, value.name, value.value) != 0) {
             return false;
         }
     }

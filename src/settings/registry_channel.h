@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/handles.h"
 
@@ -25,6 +27,16 @@ std::int32_t QueryDwordValue(platform::KeyHandle key, const char16_t* name,
 // Reads a REG_SZ value, with or without its terminator, into destination (emptied first).
 std::int32_t QueryStringValue(platform::KeyHandle key, const char16_t* name,
                               std::u16string* destination);
+
+// Writes a REG_DWORD value of 4 bytes; 0 or the Windows error.
+std::int32_t SetDwordValue(platform::KeyHandle key, const char16_t* name, std::int32_t value);
+
+// Writes a REG_SZ value without terminator: the byte count is 2 x the characters.
+std::int32_t SetTextValue(platform::KeyHandle key, const char16_t* name, std::u16string_view text);
+
+// Opens the key for writing; when it opens, writes what write does to it, flushes the key when
+// that succeeded and closes it. Nothing happens when the key cannot be opened.
+void WriteStatus(const std::function<std::int32_t(platform::KeyHandle)>& write);
 
 // Creates the key with the fourteen default values; false when the key cannot be created or a
 // value cannot be written (the values written before it stay).

@@ -19,6 +19,17 @@ std::u16string FormatDecimal(std::int64_t value) {
     return digits;
 }
 
+std::u16string RightAligned(std::u16string text, std::size_t width) {
+    if (text.size() < width) {
+        text.insert(0, width - text.size(), u' ');
+    }
+    return text;
+}
+
+std::u16string_view CutTo(std::u16string_view text, std::size_t limit) {
+    return text.substr(0, limit);
+}
+
 namespace {
 
 bool IsDigit(char16_t c) {

@@ -41,8 +41,9 @@ char16_t Fold(char16_t c) {
 }  // namespace
 
 bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t& bytesReturned) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("EnumProcesses " + std::to_string(bufferBytes));
+    fake::Record("EnumProcesses " + std::to_string(bufferBytes));
     if (world.processListFails) {
         return false;
     }
@@ -55,8 +56,9 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t
 }
 
 ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("OpenProcess " + fake::Hex(access) + " " + std::to_string(processId));
+    fake::Record("OpenProcess " + fake::Hex(access) + " " + std::to_string(processId));
     for (const auto& process : world.processes) {
         if (process.id != processId || processId == 0) {
             continue;
@@ -73,6 +75,7 @@ ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
 }
 
 bool FirstModule(ProcessHandle process, ModuleHandle& module) {
+    const auto lock = fake::Lock();
     const fake::Process* found = ProcessOf(process);
     if (found == nullptr || !found->modulesReadable) {
         return false;
@@ -94,54 +97,95 @@ std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle, char16_t* buff
 }
 
 void CloseProcess(ProcessHandle process) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("CloseHandle " + Describe(process));
+    fake::Record("CloseHandle " + Describe(process));
     world.openProcesses.erase(process.value);
 }
 
 bool TrimWorkingSet(ProcessHandle process) {
-    auto& world = fake::TheWorld();
-    world.journal.push_back("EmptyWorkingSet " + Describe(process));
-    if (process.value == kOwnProcessPseudoHandle) {
-        return true;
+    std::function<void(std::uint32_t)> onTrim;
+    std::uint32_t trimmed = 0;
+    bool refused = false;
+    {
+        const auto lock = fake::Lock();
+        fake::Record("EmptyWorkingSet " + Describe(process));
+        onTrim = fake::TheWorld().onTrim;
+        if (process.value == kOwnProcessPseudoHandle) {
+            trimmed = fake::TheWorld().ownProcessId;
+        } else if (const fake::Process* found = ProcessOf(process)) {
+            trimmed = found->id;
+            refused = found->trimRefused;
+        } else {
+            refused = true;
+        }
     }
-    const fake::Process* found = ProcessOf(process);
-    return found != nullptr && !found->trimRefused;
+    if (onTrim) {
+        onTrim(trimmed);
+    }
+    return !refused;
 }
 
 ProcessHandle OwnProcess() {
+    const auto lock = fake::Lock();
     return ProcessHandle{kOwnProcessPseudoHandle};
 }
 
 TokenHandle OpenOwnToken(std::uint32_t access) {
-    fake::TheWorld().journal.push_back("OpenProcessToken " + fake::Hex(access));
+    const auto lock = fake::Lock();
+    fake::Record("OpenProcessToken " + fake::Hex(access));
     return TokenHandle{fake::NewHandle()};
 }
 
 bool LookupPrivilege(const char16_t* name, std::uint64_t& luid) {
-    fake::TheWorld().journal.push_back("LookupPrivilegeValue " + fake::Narrow(name));
+    const auto lock = fake::Lock();
+    fake::Record("LookupPrivilegeValue " + fake::Narrow(name));
     luid = 20;
     return true;
 }
 
 bool AdjustPrivilege(TokenHandle, std::uint64_t luid, std::uint32_t attributes) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("AdjustTokenPrivileges " + std::to_string(luid) + " " +
-                            std::to_string(attributes));
+    fake::Record("AdjustTokenPrivileges " + std::to_string(luid) + " " +
+                 std::to_string(attributes));
     world.debugPrivilegeEnabled = luid == 20 && attributes == 2;
     return true;
 }
 
 void CloseToken(TokenHandle) {
-    fake::TheWorld().journal.push_back("CloseHandle token");
+    const auto lock = fake::Lock();
+    fake::Record("CloseHandle token");
 }
 
 bool EqualIgnoringCaseLocale(const char16_t* a, const char16_t* b) {
+    const auto lock = fake::Lock();
     const std::u16string_view left(a);
     const std::u16string_view right(b);
     return left.size() == right.size() &&
            std::equal(left.begin(), left.end(), right.begin(),
                       [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
+}
+
+bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
+    const auto lock = fake::Lock();
+    fake::Record("GetProcessMemoryInfo " + Describe(process));
+    const fake::Process* found = ProcessOf(process);
+    if (found == nullptr || !found->countersReadable) {
+        return false;
+    }
+    bytes = found->workingSetBytes;
+    return true;
+}
+
+bool QueryMemoryStatus(MemoryStatus& status) {
+    const auto lock = fake::Lock();
+    fake::Record("GlobalMemoryStatusEx");
+    if (fake::TheWorld().memoryStatusFails) {
+        return false;
+    }
+    status = fake::TheWorld().memoryStatus;
+    return true;
 }
 
 }  // namespace platform

@@ -24,9 +24,10 @@ KeyHandle Open() {
 }  // namespace
 
 std::int32_t OpenUserKey(const char16_t* subkey, KeyAccess access, KeyHandle& key) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("RegOpenKey " + fake::Narrow(subkey) + " " +
-                            fake::Hex(static_cast<std::uint32_t>(access)));
+    fake::Record("RegOpenKey " + fake::Narrow(subkey) + " " +
+                 fake::Hex(static_cast<std::uint32_t>(access)));
     if (world.openError != 0) {
         return world.openError;
     }
@@ -38,8 +39,9 @@ std::int32_t OpenUserKey(const char16_t* subkey, KeyAccess access, KeyHandle& ke
 }
 
 std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
-    world.journal.push_back("RegCreateKey " + fake::Narrow(subkey));
+    fake::Record("RegCreateKey " + fake::Narrow(subkey));
     if (world.createError != 0) {
         return world.createError;
     }
@@ -50,7 +52,7 @@ std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key) {
 
 std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type,
                         std::uint8_t* data, std::uint32_t& size) {
-    fake::TheWorld().journal.push_back("RegQueryValue " + fake::Narrow(name));
+    fake::Record("RegQueryValue " + fake::Narrow(name));
     if (!IsOpen(key)) {
         return kErrorInvalidHandle;
     }
@@ -76,8 +78,8 @@ std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type
 std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t size) {
     auto& world = fake::TheWorld();
-    world.journal.push_back("RegSetValue " + fake::Narrow(name) + " " + std::to_string(type) + " " +
-                            std::to_string(size));
+    fake::Record("RegSetValue " + fake::Narrow(name) + " " + std::to_string(type) + " " +
+                 std::to_string(size));
     if (!IsOpen(key)) {
         return kErrorInvalidHandle;
     }
@@ -89,12 +91,14 @@ std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
 }
 
 std::int32_t FlushKey(KeyHandle key) {
-    fake::TheWorld().journal.push_back("RegFlushKey");
+    const auto lock = fake::Lock();
+    fake::Record("RegFlushKey");
     return IsOpen(key) ? 0 : kErrorInvalidHandle;
 }
 
 void CloseKey(KeyHandle key) {
-    fake::TheWorld().journal.push_back("RegCloseKey");
+    const auto lock = fake::Lock();
+    fake::Record("RegCloseKey");
     fake::TheWorld().openKeys.erase(key.value);
 }
 

@@ -27,7 +27,18 @@ World& TheWorld() {
 }
 
 void ResetWorld() {
+    const auto lock = Lock();
     TheWorld() = World{};
+}
+
+std::unique_lock<std::recursive_mutex> Lock() {
+    static std::recursive_mutex mutex;
+    return std::unique_lock<std::recursive_mutex>(mutex);
+}
+
+void Record(std::string line) {
+    const auto lock = Lock();
+    TheWorld().journal.push_back(std::move(line));
 }
 
 std::string Narrow(std::u16string_view text) {
@@ -95,7 +106,39 @@ const RegistryValue* FindValue(std::u16string_view name) {
     return nullptr;
 }
 
+platform::WindowHandle AddWindow(std::u16string className, std::u16string title,
+                                 platform::WindowHandle parent) {
+    Window window;
+    window.handle = platform::WindowHandle{NewHandle()};
+    window.parent = parent;
+    window.className = std::move(className);
+    window.title = std::move(title);
+    TheWorld().windows.push_back(window);
+    return window.handle;
+}
+
+Window* FindWindow(platform::WindowHandle handle) {
+    for (auto& window : TheWorld().windows) {
+        if (window.handle == handle) {
+            return &window;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t AddProcess(std::u16string name, std::uint64_t workingSetBytes) {
+    auto& processes = TheWorld().processes;
+    const std::uint32_t id = 100 + 4 * static_cast<std::uint32_t>(processes.size());
+    Process process;
+    process.id = id;
+    process.name = std::move(name);
+    process.workingSetBytes = workingSetBytes;
+    processes.push_back(process);
+    return id;
+}
+
 std::uintptr_t NewHandle() {
+    const auto lock = Lock();
     return TheWorld().nextHandle++;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -9,6 +11,9 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/input.h"
+#include "platform/processes.h"
+#include "platform/threads.h"
 
 // The in-memory world behind the fake platform: tests arrange it, call the system's own
 // procedures, then inspect it and the journal of every platform call in order.
@@ -26,12 +31,37 @@ struct Process {
     bool queryOpenable = true;  // OpenProcess with query and read access succeeds
     bool modulesReadable = true;
     bool trimRefused = false;
+    std::uint64_t workingSetBytes = 0;
+    bool countersReadable = true;
 };
 
-struct TopLevelWindow {
+// A window of the desktop. The windows of the world are kept in Z order: a window's children
+// are the windows naming it as parent, in the order they appear.
+struct Window {
     platform::WindowHandle handle;
-    std::optional<std::uintptr_t> probeReply;  // none: the send times out
+    std::optional<std::uintptr_t> reply;  // the answer to every message; none: sends time out
     bool maximized = false;
+    platform::WindowHandle parent;  // none: a top-level window
+    std::u16string className;
+    std::u16string title;
+    bool gone = false;  // destroyed meanwhile: reads as empty class and title
+    platform::Rect client;
+};
+
+struct SentMessage {
+    platform::WindowHandle window;
+    std::uint32_t message = 0;
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t timeoutMs = 0;
+
+    friend bool operator==(const SentMessage&, const SentMessage&) = default;
+};
+
+struct StartedThread {
+    platform::ThreadProcedure procedure = nullptr;
+    void* parameter = nullptr;
 };
 
 struct World {
@@ -46,16 +76,34 @@ struct World {
     std::vector<Process> processes;
     bool processListFails = false;
     std::map<std::uintptr_t, std::uint32_t> openProcesses;  // handle -> process id
+    // Runs after each trim with the trimmed process's identifier (the own one for itself), so
+    // that a test can change the world in the middle of a walk.
+    std::function<void(std::uint32_t)> onTrim;
     std::uint32_t ownProcessId = 4242;
     bool debugPrivilegeEnabled = false;
 
-    std::vector<TopLevelWindow> topLevelWindows;
+    std::vector<Window> windows;
+    std::vector<SentMessage> sent;
+    platform::Point cursor;
+    platform::WindowHandle windowUnderCursor;
+    bool cursorUnreadable = false;
+
+    platform::MemoryStatus memoryStatus;
+    bool memoryStatusFails = false;
 
     std::uint32_t mutexLastError = 0;
     bool eventsFail = false;
     // Some: how many events are created before every further creation fails.
     std::optional<std::size_t> eventsCreatableBeforeFailure;
     std::size_t eventsCreated = 0;
+
+    std::map<std::uintptr_t, bool> eventSignalled;  // event handle -> signalled
+    bool waitsFail = false;
+    std::vector<StartedThread> threads;
+    std::optional<std::size_t> threadsCreatableBeforeFailure;
+    std::uint64_t virtualTimeMs = 0;
+    // Runs after each pause of a thread, so that a test can change the world while a loop runs.
+    std::function<void()> onPause;
 
     std::map<std::u16string, std::uint32_t> registeredMessages;
 
@@ -64,6 +112,9 @@ struct World {
 
     std::vector<std::u16string> messageBoxes;
     std::vector<std::u16string> debugOutput;
+    bool eventSourceAvailable = true;
+    std::vector<std::u16string> eventLog;
+    std::u16string standardOutput;
     std::optional<std::uint32_t> exitCode;
 
     // Every platform call in order, one line each.
@@ -83,6 +134,18 @@ struct ProcessEnded {
     bool throughRuntime;
 };
 
+// Thrown by the fake wait when the event is not signalled: the thread would block for good.
+struct ThreadBlocked {};
+
+// Thrown by the fake wait for the process's end, which another caller is bringing about.
+struct AwaitingEnd {};
+
+// Every fake platform call holds this lock, so that threads of a test may share the world.
+std::unique_lock<std::recursive_mutex> Lock();
+
+// Adds a line to the journal.
+void Record(std::string line);
+
 // Narrows UTF-16 text made of ASCII characters, for journal lines and test messages.
 std::string Narrow(std::u16string_view text);
 
@@ -98,6 +161,14 @@ void PutText(std::u16string_view name, std::u16string_view text, bool terminated
 void PutRaw(std::u16string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
 void RemoveValue(std::u16string_view name);
 const RegistryValue* FindValue(std::u16string_view name);
+
+// Helpers to arrange the desktop: a window with class and title below parent (none: top-level).
+platform::WindowHandle AddWindow(std::u16string className, std::u16string title,
+                                 platform::WindowHandle parent = {});
+Window* FindWindow(platform::WindowHandle handle);
+
+// Adds a process with a name and returns its identifier.
+std::uint32_t AddProcess(std::u16string name, std::uint64_t workingSetBytes = 0);
 
 std::uintptr_t NewHandle();
 

@@ -27,7 +27,7 @@ class Commands : public ::testing::Test {
     void SetUp() override {
         browser = StartBrowser();
         qelm = StartQelm({.wineDebug = L"-all,warn+seh"});
-        controller = WaitForController();
+        controller = WaitForController(qelm);
         ASSERT_NE(controller, nullptr);
     }
 

@@ -1,8 +1,12 @@
 #include "scenario/harness_win.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <sstream>
 #include <utility>
 
 namespace scenario {
@@ -63,6 +67,11 @@ Child::~Child() {
     if (process_ != nullptr) {
         CloseHandle(process_);
     }
+}
+
+bool Child::WaitUntilIdle(std::chrono::milliseconds timeout) const {
+    return process_ != nullptr &&
+           WaitForInputIdle(process_, static_cast<DWORD>(timeout.count())) == 0;
 }
 
 bool Child::Running() const {
@@ -127,16 +136,14 @@ Child StartQelm(const Start& start) {
     return Launch(BinaryDirectory() + L"\\qelm.exe", start.arguments, start.wineDebug);
 }
 
-HWND WaitForController(std::chrono::milliseconds timeout) {
+HWND WaitForController(const Child& qelm, std::chrono::milliseconds timeout) {
     HWND controller = nullptr;
-    Eventually(
-        [&] {
-            controller = FindWindowW(L"qelm", nullptr);
-            DWORD_PTR reply = 0;
-            return controller != nullptr &&
-                   SendMessageTimeoutW(controller, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &reply) != 0;
-        },
-        timeout);
+    Eventually([&] { return (controller = FindWindowW(L"qelm", nullptr)) != nullptr; }, timeout);
+    // While start-up trims and messages the browser, the window already answers messages sent
+    // to it; only an idle companion has finished starting.
+    if (controller == nullptr || !qelm.WaitUntilIdle(timeout)) {
+        return nullptr;
+    }
     return controller;
 }
 
@@ -226,6 +233,15 @@ void DeleteKey() {
     RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
+void StoreSetting(const wchar_t* name, DWORD value) {
+    Child first = StartQelm();
+    const HWND controller = WaitForController(first);
+    ASSERT_NE(controller, nullptr) << "the first run of the companion did not come up";
+    Send(controller, QelmExitMessage(), 0, 0, 3s);
+    ASSERT_EQ(first.WaitForExit(10s), 0u) << "the first run of the companion did not end";
+    WriteDword(name, value);
+}
+
 std::string WineLog() {
     wchar_t path[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"QELM_WINE_LOG", path, MAX_PATH) == 0) {
@@ -233,6 +249,79 @@ std::string WineLog() {
         return {};
     }
     return ReadFile(path);
+}
+
+std::vector<RelayLine> RelayLines(const std::string& log, std::size_t from) {
+    std::vector<RelayLine> lines;
+    std::istringstream input(log.substr(std::min(from, log.size())));
+    for (std::string text; std::getline(input, text);) {
+        const std::size_t colon = text.find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        RelayLine line;
+        line.thread = text.substr(0, colon);
+        const std::string rest = text.substr(colon + 1);
+        if (rest.rfind("Call ", 0) == 0) {
+            const std::size_t open = rest.find('(');
+            const std::size_t close = rest.find(')', open);
+            if (open == std::string::npos || close == std::string::npos) {
+                continue;
+            }
+            line.function = rest.substr(5, open - 5);
+            std::istringstream arguments(rest.substr(open + 1, close - open - 1));
+            for (std::string argument; std::getline(arguments, argument, ',');) {
+                line.arguments.push_back(argument);
+            }
+        } else if (rest.rfind("Ret  ", 0) == 0) {
+            line.isReturn = true;
+            line.function = rest.substr(5, rest.find('(') - 5);
+            const std::size_t value = rest.find("retval=");
+            if (value != std::string::npos) {
+                line.returnValue = rest.substr(value + 7, rest.find(' ', value) - value - 7);
+            }
+        } else {
+            continue;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string RelayHex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%08llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+DWORD ProcessIdOf(const wchar_t* exeName) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
+         more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, exeName) == 0) {
+            found = entry.th32ProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    std::istringstream input(ReadFile(path));
+    for (std::string line; std::getline(input, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::string ReadFile(const std::wstring& path) {

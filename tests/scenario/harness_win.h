@@ -28,6 +28,8 @@ class Child {
     // The exit code once the process has ended within the time-out, none otherwise.
     std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout) const;
     void Kill();
+    // Whether the process came to wait for input, with nothing left to do, within the time-out.
+    bool WaitUntilIdle(std::chrono::milliseconds timeout) const;
 
   private:
     HANDLE process_ = nullptr;
@@ -54,8 +56,9 @@ Child StartBrowser(const std::wstring& exeName = L"firefox.exe",
 // Starts qelm.exe.
 Child StartQelm(const Start& start = {});
 
-// The controller window once it exists and answers messages; none after the time-out.
-HWND WaitForController(std::chrono::milliseconds timeout = 10s);
+// The controller window of the companion once it exists and its start-up has run to the end,
+// so that the companion waits for messages; none after the time-out.
+HWND WaitForController(const Child& qelm, std::chrono::milliseconds timeout = 10s);
 
 // The ids of the add-on's two registered messages in this prefix.
 UINT QelmMessage();
@@ -79,9 +82,35 @@ void WriteDword(const wchar_t* name, DWORD value);
 void WriteText(const wchar_t* name, const std::wstring& text);
 void DeleteKey();
 
+// Stores a setting as the add-on does before the companion starts: a first run of the companion
+// creates the key with its defaults and is then asked to exit. Needs a running browser.
+void StoreSetting(const wchar_t* name, DWORD value);
+
 // Everything Wine has traced in this scenario so far, the traces of the companion's debug
 // channels among it.
 std::string WineLog();
+
+// One call that Wine's relay channel traced: "Call DLL.Function(arguments)" and, for its return,
+// "Ret  DLL.Function() retval=value".
+struct RelayLine {
+    std::string thread;
+    bool isReturn = false;
+    std::string function;                // e.g. "KERNEL32.OpenProcess"
+    std::vector<std::string> arguments;  // hexadecimal, as Wine prints them
+    std::string returnValue;             // hexadecimal; returns only
+};
+
+// The relay lines of the log, in order, from the given byte offset on.
+std::vector<RelayLine> RelayLines(const std::string& log, std::size_t from = 0);
+
+// A number as the relay channel prints it: lower-case hexadecimal, at least 8 digits.
+std::string RelayHex(std::uint64_t value);
+
+// The identifier of the first process with this executable name, 0 when none runs.
+DWORD ProcessIdOf(const wchar_t* exeName);
+
+// The lines of a text file, without their line ends.
+std::vector<std::string> ReadLines(const std::wstring& path);
 
 // The whole content of a text file (UTF-8 or ASCII), empty when it does not exist.
 std::string ReadFile(const std::wstring& path);

@@ -23,7 +23,12 @@ foreach(source ${QELM_SCENARIO_SOURCES})
         add_test(NAME ${name}
                  COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-scenario ${QELM_WINE_TEMPLATE}
                          $<TARGET_FILE:qelm_scenarios> --gtest_filter=${name})
-        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS wine
+        # Suites named Slow... wait for minute-long timers.
+        set(labels wine)
+        if(name MATCHES "^Slow")
+            list(APPEND labels slow)
+        endif()
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS "${labels}"
                                                 TIMEOUT 180)
     endforeach()
 endforeach()

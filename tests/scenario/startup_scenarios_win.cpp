@@ -37,7 +37,7 @@ TEST(Startup, WithoutABrowserEndsWithZeroAndCreatesNoKey) {
 TEST(Startup, AFreshProfileGetsExactlyTheFourteenDefaults) {
     Child browser = StartBrowser();
     Child qelm = StartQelm();
-    ASSERT_NE(WaitForController(), nullptr);
+    ASSERT_NE(WaitForController(qelm), nullptr);
 
     const auto values = KeyValues();
     EXPECT_EQ(values.size(), 14u);
@@ -74,7 +74,7 @@ TEST(Startup, AFreshProfileGetsExactlyTheFourteenDefaults) {
 TEST(Startup, TheControllerIsOneHiddenWindowOfClassQelmTitledLumbrel) {
     Child browser = StartBrowser();
     Child qelm = StartQelm();
-    const HWND controller = WaitForController();
+    const HWND controller = WaitForController(qelm);
     ASSERT_NE(controller, nullptr);
 
     EXPECT_EQ(ClassOf(controller), L"qelm");
@@ -104,7 +104,7 @@ TEST(Startup, TheControllerIsOneHiddenWindowOfClassQelmTitledLumbrel) {
 TEST(Startup, ASecondCopyEndsWithZeroAndLeavesTheFirstAlone) {
     Child browser = StartBrowser();
     Child first = StartQelm();
-    const HWND controller = WaitForController();
+    const HWND controller = WaitForController(first);
     ASSERT_NE(controller, nullptr);
 
     Child second = StartQelm();
@@ -118,7 +118,7 @@ TEST(Startup, ASecondCopyEndsWithZeroAndLeavesTheFirstAlone) {
 TEST(Startup, CommandLineArgumentsChangeNothing) {
     Child browser = StartBrowser();
     Child qelm = StartQelm({.arguments = L"/global 1 -exit --startupDelay=5 \"quoted arg\" /?"});
-    const HWND controller = WaitForController();
+    const HWND controller = WaitForController(qelm);
     ASSERT_NE(controller, nullptr);
     EXPECT_EQ(KeyValues().size(), 14u);
     EXPECT_EQ(ReadDword(L"global"), 0u);

@@ -17,7 +17,9 @@ class Commands : public RegistryTest {
     // The add-on only asks for tab-selection recovery once recovery runs.
     void StartRecoveryWithDefaults() {
         PutDefaultSettings();
+        AddBrowser();
         StartRecovery();
+        world().journal.clear();
     }
 
     static void Send(std::uintptr_t command, std::intptr_t argument) {
@@ -113,7 +115,9 @@ TEST_F(Commands, TabSelectionDoesNothingBeforeRecoveryStartsOrWithAnotherArgumen
     Send(3, 3);
     EXPECT_TRUE(world().journal.empty());
 
+    AddBrowser();
     StartRecovery();
+    world().journal.clear();
     for (const std::intptr_t argument : {0, 1, 2, 4, -3}) {
         Send(3, argument);
     }

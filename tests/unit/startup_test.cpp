@@ -20,8 +20,11 @@ class SingleInstance : public SystemTest {
   protected:
     void AddWindow(std::uintptr_t handle, std::optional<std::uintptr_t> reply,
                    bool maximized = false) {
-        world().topLevelWindows.push_back(
-            fake::TopLevelWindow{platform::WindowHandle{handle}, reply, maximized});
+        fake::Window window;
+        window.handle = platform::WindowHandle{handle};
+        window.reply = reply;
+        window.maximized = maximized;
+        world().windows.push_back(window);
     }
 
     // Takes the mutex; the ending of the process, if it ends.
@@ -60,7 +63,14 @@ class SingleInstance : public SystemTest {
 };
 
 using BrowserAtStartup = RegistryTest;
-using SettingsAtStartup = RegistryTest;
+// Start-up goes on to start recovery, which needs a browser.
+class SettingsAtStartup : public RegistryTest {
+  protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        AddBrowser();
+    }
+};
 
 TEST_F(SingleInstance, TheFirstCopyKeepsRunningAndTouchesNoWindow) {
     AddWindow(0x501, kProbe);
@@ -175,9 +185,8 @@ TEST_F(SettingsAtStartup, LoadsThenInitialisesComThenTracesTheDelay) {
     const auto& journal = world().journal;
     const auto com = std::find(journal.begin(), journal.end(), "CoInitialize");
     ASSERT_NE(com, journal.end());
-    EXPECT_FALSE(fake::JournalLines("RegQueryValue blacklist").empty());
-    EXPECT_TRUE(std::none_of(com, journal.end(),
-                             [](const std::string& line) { return line.rfind("Reg", 0) == 0; }));
+    const auto loaded = std::find(journal.begin(), journal.end(), "RegQueryValue blacklist");
+    EXPECT_LT(loaded, com);
     ASSERT_NE(com + 1, journal.end());
     EXPECT_EQ(*(com + 1), "OutputDebugString");
     EXPECT_EQ(world().debugOutput.back(), u"nQELMStartupDelay = 0");

@@ -29,6 +29,9 @@ class SystemTest : public ::testing::Test {
 
     fake::World& world() { return fake::TheWorld(); }
 
+    // A browser for recovery to find, so that starting recovery does not end the process.
+    static std::uint32_t AddBrowser() { return fake::AddProcess(u"firefox.exe", 64 << 20); }
+
     // Runs a procedure that is expected to end the process; answers the exit code.
     template <class Procedure>
     std::optional<std::uint32_t> ExitCodeOf(Procedure procedure) {

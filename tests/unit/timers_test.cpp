@@ -6,11 +6,19 @@
 #include "app/commands.h"
 #include "app/lifecycle.h"
 #include "app/timers.h"
-#include "system_test.h"
+#include "registry_test.h"
 
 namespace {
 
-using TimerDispatch = SystemTest;
+// The ticks go on to recover, which needs a browser and the key.
+class TimerDispatch : public SystemTest {
+  protected:
+    void SetUp() override {
+        SystemTest::SetUp();
+        AddBrowser();
+        PutDefaultSettings();
+    }
+};
 
 TEST(TimerPeriod, MultipliesAndTruncatesTowardZero) {
     EXPECT_EQ(TimerPeriodMs(60000, 1.0f), 60000u);
