@@ -4,6 +4,8 @@
 #include "app/lifecycle.h"
 #include "app/startup.h"
 #include "app/timers.h"
+#include "settings/diagnostics.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ CControllerDlg::CControllerDlg(HWND parent)
       m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kControllerIcon))),
       m_bAllowShow(false),
       m_brBackground(CreateSolidBrush(kKeyColour)) {
+    if (g_settings.GetEventLogging()) {
+        LogRequirement(u"Requirement: [ QELM Ctor ]");
+    }
     g_msPerSecond.store(1000, std::memory_order_relaxed);
 }
 

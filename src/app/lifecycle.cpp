@@ -1,18 +1,67 @@
 #include "app/lifecycle.h"
 
+#include "app/announcement.h"
+#include "app/controller.h"
+#include "app/timers.h"
+#include "app/wake_events.h"
+#include "app/workers.h"
 #include "platform/shell.h"
+#include "platform/threads.h"
 #include "recovery/trimming.h"
+#include "settings/diagnostics.h"
 #include "settings/registry_channel.h"
 #include "settings/settings.h"
+#include "settings/status_writers.h"
 
 std::atomic<bool> g_bRecoveryStarted{false};
+std::atomic<bool> g_bExitStarted{false};
+
+namespace {
+
+constexpr auto kOrder = std::memory_order_relaxed;
+
+void SignalIfPresent(const std::atomic<platform::EventHandle>& event) {
+    if (const auto handle = event.load(kOrder)) {
+        platform::SignalEvent(handle);
+    }
+}
+
+void LogIfEnabled(std::u16string_view text) {
+    if (g_settings.GetEventLogging()) {
+        LogRequirement(text);
+    }
+}
+
+void PlayExitTones() {
+    for (const std::uint32_t frequency : {400u, 300u, 200u, 100u}) {
+        platform::SoundBeep(frequency, 100);
+    }
+}
+
+}  // namespace
 
 void StartRecovery() {
-    g_bRecoveryStarted.store(true, std::memory_order_relaxed);
+    g_bRecoveryStarted.store(true, kOrder);
+    StartWorkers(g_pController.load(kOrder));
+    SignalIfPresent(g_evBrowserWatch);
+    for (auto* timer : kTimerVariables) {
+        timer->store(0, kOrder);
+    }
+    LogIfEnabled(u"Requirement: [ Start QELM ]");
     TrimBrowser();
     if (IsGlobalEnabled()) {
         TrimGlobalProcesses();
     }
+    SignalIfPresent(g_evPeriodic);
+    SignalIfPresent(g_evMetrics);
+    Announce(u"Starting Lumbrel's Memory Recovery", CommentLayout::kShort);
+}
+
+void StopRecovery() {
+    KillArmedTimers();
+    ParkWorkers();
+    Announce(u"Stopped Lumbrel's Memory Recovery", CommentLayout::kShort);
+    LogIfEnabled(u"Requirement: [ Stop QELM ]");
 }
 
 void ExitProgram() {
@@ -20,6 +69,18 @@ void ExitProgram() {
     RefreshGlobalForExit();
     if (g_settings.GetGlobal()) {
         return;
+    }
+    if (g_bExitStarted.exchange(true)) {
+        platform::AwaitProcessEnd();
+    }
+    platform::PauseFor(33);
+    StopRecovery();
+    WriteExitMetricsNotice();
+    ClearStartFlag();
+    CloseWakeEvents();
+    LogIfEnabled(u"Requirement: [ Exit QELM ]");
+    if (g_settings.GetVisualAcc()) {
+        PlayExitTones();
     }
     platform::UninitializeCom();
     platform::EndProcess(0);

@@ -1,11 +1,16 @@
 #include "app/timers.h"
 
+#include <cmath>
 #include <string>
 
+#include "app/announcement.h"
 #include "app/controller.h"
 #include "app/lifecycle.h"
+#include "app/wake_events.h"
 #include "platform/shell.h"
+#include "platform/threads.h"
 #include "recovery/trimming.h"
+#include "settings/diagnostics.h"
 #include "settings/registry_channel.h"
 #include "settings/settings.h"
 
@@ -22,6 +27,7 @@ std::atomic<std::int32_t> g_msPerMinute{60000};
 namespace {
 
 constexpr auto kOrder = std::memory_order_relaxed;
+constexpr std::uint32_t kLongestPeriodMs = 0x7FFFFFFF;
 
 void ArmTimer(std::atomic<std::uintptr_t>& variable, std::uintptr_t id, std::uint32_t periodMs,
               const char16_t* failureText) {
@@ -40,18 +46,25 @@ void KillTimer(std::atomic<std::uintptr_t>& variable, std::uintptr_t id) {
     variable.store(0, kOrder);
 }
 
+void TrimGlobalIfEnabled() {
+    if (IsGlobalEnabled()) {
+        TrimGlobalProcesses();
+    }
+}
+
 }  // namespace
 
 std::uint32_t TimerPeriodMs(std::int64_t unitMs, float argument) {
-    constexpr long double kLongestPeriod = 0x7FFFFFFF;
-    const long double period = static_cast<long double>(unitMs) * argument;
-    if (!(period > 0)) {
-        return 0;
-    }
-    if (period >= kLongestPeriod) {
-        return 0x7FFFFFFF;
+    const long double period = std::trunc(static_cast<long double>(unitMs) * argument);
+    if (period < 0 || period > kLongestPeriodMs) {
+        return kLongestPeriodMs;
     }
     return static_cast<std::uint32_t>(period);
+}
+
+void ArmPeriodicTimer(float seconds) {
+    ArmTimer(m_TimerID_2, kPeriodicTimerId, TimerPeriodMs(g_msPerSecond.load(kOrder), seconds),
+             u"Unable to get timer. m_TimerID_2");
 }
 
 void ArmTabDelayTimer(float minutes) {
@@ -65,8 +78,19 @@ void ArmStartupDelayTimer(float minutes) {
              u"Unable to get timer. m_TimerID_6");
 }
 
+void KillArmedTimers() {
+    for (std::size_t index = 0; index < kTimerVariables.size(); ++index) {
+        if (kTimerVariables[index]->load(kOrder) != 0) {
+            KillTimer(*kTimerVariables[index], kFirstTimerId + index);
+        }
+    }
+}
+
 void DispatchTimer(std::uintptr_t id) {
     switch (id) {
+        case kPeriodicTimerId:
+            OnPeriodicTick();
+            break;
         case kTabDelayTimerId:
             OnTabDelayTick();
             break;
@@ -75,6 +99,22 @@ void DispatchTimer(std::uintptr_t id) {
             break;
         default:
             break;
+    }
+}
+
+void OnPeriodicTick() {
+    KillTimer(m_TimerID_2, kPeriodicTimerId);
+    Announce(u"Memory Recovery For Periodic Wait Has Been Checked", CommentLayout::kShort);
+    if (g_settings.GetApp1()) {
+        TrimBrowser();
+    }
+    TrimGlobalIfEnabled();
+    if (g_settings.GetEventLogging()) {
+        LogRequirement(u"Requirement: [ PeriodicRAM ]");
+    }
+    // Last, so that worker 2 re-arms only after this tick's work is done.
+    if (const auto periodic = g_evPeriodic.load(kOrder)) {
+        platform::SignalEvent(periodic);
     }
 }
 
@@ -92,8 +132,7 @@ void RunTabSelectionRecovery() {
     if (!g_settings.GetApp1()) {
         return;
     }
+    Announce(u"Memory Recovery Between A Tab Selection", CommentLayout::kLong);
     TrimBrowser();
-    if (IsGlobalEnabled()) {
-        TrimGlobalProcesses();
-    }
+    TrimGlobalIfEnabled();
 }

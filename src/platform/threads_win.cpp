@@ -19,4 +19,50 @@ void CloseEvent(EventHandle event) {
     CloseHandle(ToNative<HANDLE>(event));
 }
 
+void SignalEvent(EventHandle event) {
+    SetEvent(ToNative<HANDLE>(event));
+}
+
+void ClearEvent(EventHandle event) {
+    ResetEvent(ToNative<HANDLE>(event));
+}
+
+bool WaitForEvent(EventHandle event) {
+    return WaitForSingleObject(ToNative<HANDLE>(event), INFINITE) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+struct ThreadStart {
+    ThreadProcedure procedure;
+    void* parameter;
+};
+
+DWORD WINAPI RunThread(LPVOID start) {
+    const ThreadStart run = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    return run.procedure(run.parameter);
+}
+
+}  // namespace
+
+ThreadHandle StartThread(ThreadProcedure procedure, void* parameter) {
+    auto* start = new ThreadStart{procedure, parameter};
+    const HANDLE thread = CreateThread(nullptr, 0, RunThread, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+    }
+    return ToHandle<ThreadHandle>(thread);
+}
+
+void PauseFor(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+void AwaitProcessEnd() {
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
 }  // namespace platform

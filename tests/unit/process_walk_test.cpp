@@ -181,6 +181,7 @@ TEST_F(BrowserSearch, WithoutABrowserOutsideGlobalModeTheProcessEnds) {
     EXPECT_EQ(ExitCodeOf([] { FindBrowserProcess(); }), 0u);
 
     fake::ResetWorld();
+    g_bExitStarted = false;
     fake::PutDword(u"nRunCnt", 0);
     AddProcess(10, u"explorer.exe");
     EXPECT_EQ(ExitCodeOf([] { FindBrowserProcess(); }), 0u);

@@ -32,8 +32,10 @@ TEST(TimerPeriod, MultipliesAndTruncatesTowardZero) {
 
 TEST(TimerPeriod, StaysWithinWhatSetTimerAccepts) {
     EXPECT_EQ(TimerPeriodMs(60000, 0.0f), 0u);
-    EXPECT_EQ(TimerPeriodMs(60000, -1.0f), 0u);
-    EXPECT_EQ(TimerPeriodMs(60000, -0.1f), 0u);
+    // SetTimer takes a negative period as a huge unsigned one.
+    EXPECT_EQ(TimerPeriodMs(60000, -1.0f), 0x7FFFFFFFu);
+    EXPECT_EQ(TimerPeriodMs(60000, -0.1f), 0x7FFFFFFFu);
+    EXPECT_EQ(TimerPeriodMs(1000, -0.0005f), 0u);
     EXPECT_EQ(TimerPeriodMs(60000, 1e9f), 0x7FFFFFFFu);
     EXPECT_EQ(TimerPeriodMs(60000, 35791.0f), 2147460000u);
     EXPECT_EQ(TimerPeriodMs(60000, 35792.0f), 0x7FFFFFFFu);
@@ -78,7 +80,7 @@ TEST_F(TimerDispatch, OtherTimersAreIgnored) {
     const auto startupTimer = m_TimerID_6.load();
     world().journal.clear();
 
-    for (const std::uintptr_t id : {501u, 502u, 503u, 504u, 507u, 0u, 9999u}) {
+    for (const std::uintptr_t id : {501u, 503u, 504u, 507u, 0u, 9999u}) {
         DispatchTimer(id);
     }
 
