@@ -27,6 +27,11 @@ target_link_libraries(qelm PRIVATE qelm_core qelm_platform_win comctl32 ole32 sh
 target_link_options(qelm PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(qelm)
 
+add_executable(qelmctl tools/qelmctl/main_win.cpp)
+target_link_libraries(qelmctl PRIVATE qelmctl_core qelm_core qelm_platform_win)
+target_link_options(qelmctl PRIVATE ${QELM_STATIC_LINK} -municode)
+qelm_warnings(qelmctl)
+
 add_executable(fixture_browser WIN32 tests/scenario/fixture_browser_win.cpp)
 target_link_libraries(fixture_browser PRIVATE shell32)
 target_link_options(fixture_browser PRIVATE ${QELM_STATIC_LINK} -municode)

@@ -5,20 +5,20 @@
 #include <shellapi.h>
 
 #include "app/controller_dlg_win.h"
+#include "app/messages.h"
 #include "app/startup.h"
 #include "app/wake_events.h"
 #include "platform/desktop.h"
 #include "platform/shell.h"
+#include "platform/wide_win.h"
 
 // The process-wide objects, constructed in this order before anything else runs. A second copy
 // ends inside the mutex's construction, before it has built anything more.
-const UINT UWM_QELM01 = platform::RegisterMessageName(u"qelm-SingleInstance-UWM_QELM01");
+const UINT UWM_QELM01 = platform::RegisterMessageName(kSingleInstanceProbeName);
 const platform::MutexHandle g_hSingleInstanceMutex = TakeSingleInstanceMutex(UWM_QELM01);
 CRecoveryApp theApp;
-const UINT UWM_QELM_MSG =
-    platform::RegisterMessageName(u"UWM_QELM_MSG-6FDBF489-1D15-4b5f-A649-CE4A18E8DD43");
-const UINT UWM_QELM_EXIT =
-    platform::RegisterMessageName(u"UWM_QELM_EXIT-AD2CF92B-A2F6-4828-B520-8ADDBCF85C1E");
+const UINT UWM_QELM_MSG = platform::RegisterMessageName(kQelmMessageName);
+const UINT UWM_QELM_EXIT = platform::RegisterMessageName(kQelmExitMessageName);
 // Without its wake-up events the program cannot work at all, so it does not start.
 const bool g_bWakeEventsCreated = CreateWakeEvents() || (platform::EndProcess(0), false);
 
@@ -65,7 +65,7 @@ bool CRecoveryApp::RegisterDialogClass() {
     if (!GetClassInfoW(GetModuleHandleW(nullptr), L"#32770", &dialogClass)) {
         return false;
     }
-    dialogClass.lpszClassName = m_pszClassName;
+    dialogClass.lpszClassName = platform::Wide(m_pszClassName);
     return RegisterClassW(&dialogClass) != 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "app/messages.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,5 +21,5 @@ class CRecoveryApp {
 
     // Each switch with the parameter that follows it; no switch changes anything.
     std::vector<std::pair<std::wstring, std::wstring>> m_switches;
-    const wchar_t* m_pszClassName = L"qelm";
+    const char16_t* m_pszClassName = kControllerClassName;
 };

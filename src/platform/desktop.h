@@ -30,6 +30,12 @@ std::u16string TitleOf(WindowHandle window, std::uint32_t maxCount);
 // The child at the top of the window's Z order (GetWindow with GW_CHILD); none without children.
 WindowHandle FirstChild(WindowHandle window);
 
+// The first top-level window of the class (FindWindowW); none when there is none.
+WindowHandle FindTopLevelWindow(const char16_t* className);
+
+// The identifier of the process that owns the window; 0 when there is no such window.
+std::uint32_t WindowProcessId(WindowHandle window);
+
 // Registers (or finds) a window message by name; 0 on failure.
 std::uint32_t RegisterMessageName(const char16_t* name);
 

@@ -83,4 +83,16 @@ void ShowWindowAs(WindowHandle window, int command) {
     ShowWindow(ToNative<HWND>(window), command);
 }
 
+WindowHandle FindTopLevelWindow(const char16_t* className) {
+    return ToHandle<WindowHandle>(FindWindowW(Wide(className), nullptr));
+}
+
+std::uint32_t WindowProcessId(WindowHandle window) {
+    DWORD processId = 0;
+    if (GetWindowThreadProcessId(ToNative<HWND>(window), &processId) == 0) {
+        return 0;
+    }
+    return processId;
+}
+
 }  // namespace platform

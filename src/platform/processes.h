@@ -40,6 +40,23 @@ struct MemoryStatus {
 // Fills status; false when the platform refuses, with status untouched.
 bool QueryMemoryStatus(MemoryStatus& status);
 
+// What a process costs the machine.
+struct Footprint {
+    std::uint64_t workingSetBytes = 0;
+    std::uint64_t privateBytes = 0;
+    std::uint32_t handles = 0;
+    std::uint32_t gdiObjects = 0;
+    std::uint32_t userObjects = 0;
+    std::uint64_t cpuTimeMs = 0;  // kernel and user time together
+};
+
+// Measures the process with the identifier; false and footprint untouched when it cannot be
+// opened or measured.
+bool ProcessFootprint(std::uint32_t processId, Footprint& footprint);
+
+// Waits at most timeoutMs for the process to end; true when it has ended or does not exist.
+bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs);
+
 // Releases a process handle.
 void CloseProcess(ProcessHandle process);
 

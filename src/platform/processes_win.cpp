@@ -110,4 +110,51 @@ bool EqualIgnoringCaseLocale(const char16_t* a, const char16_t* b) {
     return lstrcmpiW(Wide(a), Wide(b)) == 0;
 }
 
+namespace {
+
+std::uint64_t Milliseconds(const FILETIME& time) {
+    const std::uint64_t ticks =
+        (std::uint64_t{time.dwHighDateTime} << 32) | std::uint64_t{time.dwLowDateTime};
+    return ticks / 10000;
+}
+
+}  // namespace
+
+bool ProcessFootprint(std::uint32_t processId, Footprint& footprint) {
+    const HANDLE process =
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    DWORD handles = 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool measured =
+        GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters) &&
+        GetProcessHandleCount(process, &handles) &&
+        GetProcessTimes(process, &created, &exited, &kernel, &user);
+    if (measured) {
+        footprint.workingSetBytes = counters.WorkingSetSize;
+        footprint.privateBytes = counters.PrivateUsage;
+        footprint.handles = handles;
+        footprint.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+        footprint.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+        footprint.cpuTimeMs = Milliseconds(kernel) + Milliseconds(user);
+    }
+    CloseHandle(process);
+    return measured;
+}
+
+bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) {
+        return true;
+    }
+    const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
 }  // namespace platform

@@ -136,6 +136,46 @@ Child StartQelm(const Start& start) {
     return Launch(BinaryDirectory() + L"\\qelm.exe", start.arguments, start.wineDebug);
 }
 
+CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeout) {
+    static std::atomic<int> runs{0};
+    const std::wstring base = ScenarioDirectory() + L"\\qelmctl" + std::to_wstring(++runs);
+    const std::wstring outPath = base + L".out";
+    const std::wstring errPath = base + L".err";
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const auto create = [&](const std::wstring& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = create(outPath);
+    startup.hStdError = create(errPath);
+    const std::wstring program = BinaryDirectory() + L"\\qelmctl.exe";
+    std::wstring commandLine = Quote(program) + L" " + arguments;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        0, nullptr, nullptr, &startup, &info);
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    CtlResult result;
+    if (!started) {
+        ADD_FAILURE() << "cannot start qelmctl.exe, error " << GetLastError();
+        return result;
+    }
+    CloseHandle(info.hThread);
+    const Child qelmctl(info.hProcess, info.dwProcessId);
+    const auto code = qelmctl.WaitForExit(timeout);
+    EXPECT_TRUE(code.has_value()) << "qelmctl did not end";
+    result.exitCode = code.value_or(0xFFFFFFFF);
+    // The console streams end lines with CR LF; the tests compare lines.
+    for (auto [path, text] : {std::pair{&outPath, &result.out}, std::pair{&errPath, &result.err}}) {
+        *text = ReadFile(*path);
+        std::erase(*text, '\r');
+    }
+    return result;
+}
+
 HWND WaitForController(const Child& qelm, std::chrono::milliseconds timeout) {
     HWND controller = nullptr;
     Eventually([&] { return (controller = FindWindowW(L"qelm", nullptr)) != nullptr; }, timeout);

@@ -56,6 +56,16 @@ Child StartBrowser(const std::wstring& exeName = L"firefox.exe",
 // Starts qelm.exe.
 Child StartQelm(const Start& start = {});
 
+// What a run of qelmctl.exe printed and answered.
+struct CtlResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+// Runs qelmctl.exe with the arguments and waits for it to end.
+CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeout = 30s);
+
 // The controller window of the companion once it exists and its start-up has run to the end,
 // so that the companion waits for messages; none after the time-out.
 HWND WaitForController(const Child& qelm, std::chrono::milliseconds timeout = 10s);

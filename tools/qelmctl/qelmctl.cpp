@@ -1,0 +1,520 @@
+#include "qelmctl.h"
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "app/messages.h"
+#include "key_values.h"
+#include "platform/desktop.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/threads.h"
+#include "settings/registry_channel.h"
+#include "text.h"
+
+namespace {
+
+using Arguments = std::span<const std::u16string>;
+
+constexpr std::uint32_t kAnswerTimeoutMs = 5000;
+constexpr std::uint32_t kExitWaitMs = 10000;
+constexpr char kKeyName[] = "HKCU\\SOFTWARE\\Qelm";
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+struct Command {
+    std::string_view name;
+    std::string_view synopsis;
+    std::string_view summary;
+    int (*run)(Arguments arguments, Io& io);
+};
+
+int Usage(Io& io, const Command& command, std::string_view problem) {
+    io.err << "qelmctl " << command.name << ": " << problem << "\nusage: " << command.synopsis
+           << "\n";
+    return kExitUsage;
+}
+
+// A value of the key as text: a DWORD as its signed decimal, a text as it is; none when the
+// value cannot be read.
+std::optional<std::string> ReadValue(platform::KeyHandle key, const KeyValue& value) {
+    const std::u16string name(value.name);
+    if (value.type == ValueType::kDword) {
+        std::int32_t number = 0;
+        if (QueryDwordValue(key, name.c_str(), &number) < 0) {
+            return std::nullopt;
+        }
+        return std::to_string(number);
+    }
+    std::u16string text;
+    if (QueryStringValue(key, name.c_str(), &text) < 0) {
+        return std::nullopt;
+    }
+    return ToUtf8(text);
+}
+
+// The key opened for reading, or none when it does not exist.
+std::optional<platform::KeyHandle> OpenKey(platform::KeyAccess access) {
+    platform::KeyHandle key;
+    if (platform::OpenUserKey(kQelmKey, access, key) != 0) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+std::string ValidNames(bool settingsOnly) {
+    std::string names;
+    for (const auto& value : KeyValues()) {
+        if (!settingsOnly || value.isSetting) {
+            names += (names.empty() ? "" : ", ") + ToUtf8(value.name);
+        }
+    }
+    return names;
+}
+
+// --- Talking to the companion -------------------------------------------------------------
+
+struct Companion {
+    platform::WindowHandle window;
+    std::uint32_t processId = 0;
+};
+
+std::optional<Companion> FindCompanion(Io& io) {
+    const auto window = platform::FindTopLevelWindow(kControllerClassName);
+    if (!window) {
+        io.err << "QELM is not running\n";
+        return std::nullopt;
+    }
+    return Companion{window, platform::WindowProcessId(window)};
+}
+
+std::optional<std::uintptr_t> Send(const Companion& companion, const char16_t* messageName,
+                                   std::uintptr_t wParam, std::intptr_t lParam) {
+    std::uintptr_t reply = 0;
+    if (!platform::SendWithTimeout(companion.window, platform::RegisterMessageName(messageName),
+                                   wParam, lParam, platform::kSmtoNormal, kAnswerTimeoutMs,
+                                   reply)) {
+        return std::nullopt;
+    }
+    return reply;
+}
+
+int SendCommand(Io& io, std::uintptr_t wParam, std::intptr_t lParam) {
+    const auto companion = FindCompanion(io);
+    if (!companion) {
+        return kExitNotRunning;
+    }
+    const auto reply = Send(*companion, kQelmMessageName, wParam, lParam);
+    if (!reply) {
+        if (platform::WaitForProcessEnd(companion->processId, 0)) {
+            io.err << "QELM ended without answering\n";
+            return kExitNotRunning;
+        }
+        io.err << "QELM did not answer within 5 seconds\n";
+        return kExitNoAnswer;
+    }
+    io.out << "reply: " << *reply << "\n";
+    return kExitOk;
+}
+
+const Command* FindCommand(std::string_view name);
+
+// A command without arguments that sends (wParam, lParam).
+template <std::uintptr_t wParam, std::intptr_t lParam>
+int RunFixedCommandFor(std::string_view name, Arguments arguments, Io& io) {
+    if (!arguments.empty()) {
+        return Usage(io, *FindCommand(name), "takes no arguments");
+    }
+    return SendCommand(io, wParam, lParam);
+}
+
+int RunReload(Arguments arguments, Io& io) {
+    return RunFixedCommandFor<1, 2>("reload", arguments, io);
+}
+
+int RunTab(Arguments arguments, Io& io) {
+    return RunFixedCommandFor<3, 3>("tab", arguments, io);
+}
+
+int RunExit(Arguments arguments, Io& io) {
+    bool asCommand = false;
+    for (const auto& argument : arguments) {
+        if (argument != u"--command") {
+            return Usage(io, *FindCommand("exit"), "unknown argument " + ToUtf8(argument));
+        }
+        asCommand = true;
+    }
+    const auto companion = FindCompanion(io);
+    if (!companion) {
+        return kExitNotRunning;
+    }
+    const auto reply = asCommand ? Send(*companion, kQelmMessageName, 2, 2)
+                                 : Send(*companion, kQelmExitMessageName, 0, 0);
+    if (reply) {
+        io.out << "reply: " << *reply << "\n";
+        io.err << "QELM keeps running: global mode is on\n";
+        return kExitFailed;
+    }
+    if (!platform::WaitForProcessEnd(companion->processId, kExitWaitMs)) {
+        io.err << "QELM did not answer within 5 seconds and is still running\n";
+        return kExitNoAnswer;
+    }
+    io.out << "QELM has ended\n";
+    return kExitOk;
+}
+
+// A command with one numeric argument, sent as lParam with the command number.
+int RunNumberCommand(std::string_view name, std::uintptr_t wParam, Arguments arguments, Io& io,
+                     bool flagOnly) {
+    const Command& command = *FindCommand(name);
+    if (arguments.size() != 1) {
+        return Usage(io, command, "takes one number");
+    }
+    const auto number = ParseInteger32(arguments[0]);
+    if (!number || (flagOnly && *number != 0 && *number != 1)) {
+        return Usage(io, command,
+                     "\"" + ToUtf8(arguments[0]) + "\" is not " +
+                         (flagOnly ? "0 or 1" : "a whole number that fits 32 bits"));
+    }
+    return SendCommand(io, wParam, *number);
+}
+
+int RunStartupFlag(Arguments arguments, Io& io) {
+    return RunNumberCommand("startup-flag", 11, arguments, io, true);
+}
+
+int RunStartupDelay(Arguments arguments, Io& io) {
+    return RunNumberCommand("startup-delay", 13, arguments, io, false);
+}
+
+int RunInterval(Arguments arguments, Io& io) {
+    return RunNumberCommand("interval", 14, arguments, io, false);
+}
+
+int RunTabDelay(Arguments arguments, Io& io) {
+    return RunNumberCommand("tab-delay", 16, arguments, io, false);
+}
+
+// --- The key ------------------------------------------------------------------------------
+
+int RunGet(Arguments arguments, Io& io) {
+    const Command& command = *FindCommand("get");
+    if (arguments.size() != 1) {
+        return Usage(io, command, "takes one value name");
+    }
+    const KeyValue* value = FindKeyValue(arguments[0]);
+    if (value == nullptr) {
+        return Usage(io, command,
+                     "\"" + ToUtf8(arguments[0]) + "\" is not a value of the key; choose one of " +
+                         ValidNames(false));
+    }
+    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    if (!key) {
+        io.err << kKeyName << " does not exist\n";
+        return kExitFailed;
+    }
+    const auto text = ReadValue(*key, *value);
+    platform::CloseKey(*key);
+    if (!text) {
+        io.err << ToUtf8(value->name) << " is not set\n";
+        return kExitFailed;
+    }
+    io.out << *text << "\n";
+    return kExitOk;
+}
+
+int RunSet(Arguments arguments, Io& io) {
+    const Command& command = *FindCommand("set");
+    if (arguments.size() != 2) {
+        return Usage(io, command, "takes a value name and a value");
+    }
+    const KeyValue* value = FindKeyValue(arguments[0]);
+    if (value == nullptr || !value->isSetting) {
+        const std::string why =
+            value == nullptr ? " is not a setting" : " is status, not a setting";
+        return Usage(
+            io, command,
+            "\"" + ToUtf8(arguments[0]) + "\"" + why + "; choose one of " + ValidNames(true));
+    }
+    const auto number = ParseInteger32(arguments[1]);
+    if (value->type == ValueType::kDword && !number) {
+        return Usage(io, command,
+                     "\"" + ToUtf8(arguments[1]) + "\" is not a whole number that fits 32 bits");
+    }
+    const auto key = OpenKey(platform::KeyAccess::kWrite);
+    if (!key) {
+        io.err << kKeyName << " does not exist; qelmctl defaults creates it\n";
+        return kExitFailed;
+    }
+    const std::u16string name(value->name);
+    const auto written = value->type == ValueType::kDword
+                             ? SetDwordValue(*key, name.c_str(), *number)
+                             : SetTextValue(*key, name.c_str(), arguments[1]);
+    if (written == 0) {
+        platform::FlushKey(*key);
+    }
+    platform::CloseKey(*key);
+    if (written != 0) {
+        io.err << "cannot write " << ToUtf8(value->name) << " (error " << written << ")\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int RunDefaults(Arguments arguments, Io& io) {
+    if (!arguments.empty()) {
+        return Usage(io, *FindCommand("defaults"), "takes no arguments");
+    }
+    if (const auto key = OpenKey(platform::KeyAccess::kQuery)) {
+        platform::CloseKey(*key);
+        io.out << kKeyName << " exists already; nothing changed\n";
+        return kExitOk;
+    }
+    if (!CreateDefaultSettings()) {
+        io.err << "cannot create " << kKeyName << " with its defaults\n";
+        return kExitFailed;
+    }
+    io.out << "created " << kKeyName << " with its fourteen defaults\n";
+    return kExitOk;
+}
+
+// --- Status and watching ------------------------------------------------------------------
+
+struct Status {
+    std::optional<Companion> companion;
+    std::optional<platform::Footprint> footprint;
+    bool keyExists = false;
+    std::vector<std::pair<const KeyValue*, std::optional<std::string>>> values;
+};
+
+Status ReadStatus() {
+    Status status;
+    if (const auto window = platform::FindTopLevelWindow(kControllerClassName)) {
+        status.companion = Companion{window, platform::WindowProcessId(window)};
+        platform::Footprint footprint;
+        if (platform::ProcessFootprint(status.companion->processId, footprint)) {
+            status.footprint = footprint;
+        }
+    }
+    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    status.keyExists = key.has_value();
+    for (const auto& value : KeyValues()) {
+        status.values.emplace_back(&value, key ? ReadValue(*key, value) : std::nullopt);
+    }
+    if (key) {
+        platform::CloseKey(*key);
+    }
+    return status;
+}
+
+std::string Indented(const std::string& text) {
+    std::string indented = "  ";
+    for (const char c : text) {
+        indented += c;
+        if (c == '\n') {
+            indented += "  ";
+        }
+    }
+    return indented;
+}
+
+void PrintStatus(const Status& status, Io& io) {
+    if (status.companion) {
+        io.out << "QELM is running: process " << status.companion->processId << "\n";
+    } else {
+        io.out << "QELM is not running\n";
+    }
+    if (const auto& f = status.footprint) {
+        io.out << "Its footprint: working set " << f->workingSetBytes / 1024 << " KiB, private "
+               << f->privateBytes / 1024 << " KiB, " << f->handles << " handles, " << f->gdiObjects
+               << " GDI and " << f->userObjects << " USER objects, CPU time " << f->cpuTimeMs
+               << " ms\n";
+    }
+    if (!status.keyExists) {
+        io.out << kKeyName << " does not exist\n";
+        return;
+    }
+    io.out << "Settings in " << kKeyName << ":\n";
+    for (const auto& [value, text] : status.values) {
+        if (value->isSetting) {
+            io.out << "  " << ToUtf8(value->name) << " = " << text.value_or("(not set)") << "   ("
+                   << value->meaning << ")\n";
+        }
+    }
+    for (const auto& [value, text] : status.values) {
+        if (!value->isSetting) {
+            io.out << ToUtf8(value->name) << " (" << value->meaning << "):\n"
+                   << Indented(text.value_or("(not set)")) << "\n";
+        }
+    }
+}
+
+void PrintStatusJson(const Status& status, Io& io) {
+    io.out << "{\"running\":" << (status.companion ? "true" : "false");
+    if (status.companion) {
+        io.out << ",\"processId\":" << status.companion->processId;
+    }
+    if (const auto& f = status.footprint) {
+        io.out << ",\"footprint\":{\"workingSetBytes\":" << f->workingSetBytes
+               << ",\"privateBytes\":" << f->privateBytes << ",\"handles\":" << f->handles
+               << ",\"gdiObjects\":" << f->gdiObjects << ",\"userObjects\":" << f->userObjects
+               << ",\"cpuTimeMs\":" << f->cpuTimeMs << "}";
+    }
+    io.out << ",\"keyExists\":" << (status.keyExists ? "true" : "false") << ",\"values\":{";
+    bool first = true;
+    for (const auto& [value, text] : status.values) {
+        io.out << (first ? "" : ",") << JsonString(ToUtf8(value->name)) << ":";
+        first = false;
+        if (!text) {
+            io.out << "null";
+        } else if (value->type == ValueType::kDword) {
+            io.out << *text;
+        } else {
+            io.out << JsonString(*text);
+        }
+    }
+    io.out << "}}\n";
+}
+
+int RunStatus(Arguments arguments, Io& io) {
+    bool json = false;
+    for (const auto& argument : arguments) {
+        if (argument != u"--json") {
+            return Usage(io, *FindCommand("status"), "unknown argument " + ToUtf8(argument));
+        }
+        json = true;
+    }
+    const Status status = ReadStatus();
+    if (json) {
+        PrintStatusJson(status, io);
+    } else {
+        PrintStatus(status, io);
+    }
+    return kExitOk;
+}
+
+std::string MetricsText() {
+    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    if (!key) {
+        return "(no memory figures: the key does not exist)";
+    }
+    const KeyValue& metrics = *FindKeyValue(u"activateEventMemoryMetrics");
+    const auto text = ReadValue(*key, metrics);
+    platform::CloseKey(*key);
+    return text.value_or("(no memory figures yet)");
+}
+
+int RunWatch(Arguments arguments, Io& io) {
+    const Command& command = *FindCommand("watch");
+    std::uint32_t intervalSeconds = 1;
+    std::optional<std::uint32_t> count;
+    for (std::size_t i = 0; i < arguments.size(); i += 2) {
+        const bool isInterval = arguments[i] == u"--interval";
+        if (!isInterval && arguments[i] != u"--count") {
+            return Usage(io, command, "unknown argument " + ToUtf8(arguments[i]));
+        }
+        const auto number =
+            i + 1 < arguments.size() ? ParseCount(arguments[i + 1], 86400) : std::nullopt;
+        if (!number || *number == 0) {
+            return Usage(io, command, ToUtf8(arguments[i]) + " takes a whole number from 1 on");
+        }
+        if (isInterval) {
+            intervalSeconds = *number;
+        } else {
+            count = *number;
+        }
+    }
+    std::optional<std::string> shown;
+    for (std::uint32_t printed = 0; !count || printed < *count;) {
+        const std::string text = MetricsText();
+        if (text != shown) {
+            io.out << text << "\n\n" << std::flush;
+            shown = text;
+            ++printed;
+            if (count && printed == *count) {
+                break;
+            }
+        }
+        platform::PauseFor(intervalSeconds * 1000);
+    }
+    return kExitOk;
+}
+
+// --- The command table --------------------------------------------------------------------
+
+constexpr Command kCommands[] = {
+    {"status", "qelmctl status [--json]",
+     "whether QELM runs, what it costs, every value of its key", RunStatus},
+    {"get", "qelmctl get NAME", "prints one value of the key", RunGet},
+    {"set", "qelmctl set NAME VALUE",
+     "writes one setting: a whole number for a number setting, a text for a text setting", RunSet},
+    {"reload", "qelmctl reload", "asks QELM to load its settings from the key", RunReload},
+    {"tab", "qelmctl tab", "reports a tab selection, as the add-on does", RunTab},
+    {"exit", "qelmctl exit [--command]",
+     "asks QELM to end (by the exit message, or by the exit command with --command)", RunExit},
+    {"startup-flag", "qelmctl startup-flag 0|1", "sets the on-start-up flag in QELM's memory",
+     RunStartupFlag},
+    {"startup-delay", "qelmctl startup-delay MINUTES", "sets the start-up delay in QELM's memory",
+     RunStartupDelay},
+    {"interval", "qelmctl interval MINUTES",
+     "sets the periodic interval in QELM's memory (from the next period on)", RunInterval},
+    {"tab-delay", "qelmctl tab-delay MINUTES",
+     "sets the tab delay in QELM's memory (0: six seconds)", RunTabDelay},
+    {"defaults", "qelmctl defaults", "creates the key with its defaults when it is missing",
+     RunDefaults},
+    {"watch", "qelmctl watch [--interval SECONDS] [--count N]",
+     "prints QELM's memory figures whenever they change", RunWatch},
+};
+
+const Command* FindCommand(std::string_view name) {
+    for (const auto& command : kCommands) {
+        if (command.name == name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+void PrintHelp(std::ostream& out) {
+    out << "qelmctl: talks to QELM, the browser's memory companion, as its add-on does.\n\n"
+           "usage: qelmctl COMMAND [ARGUMENTS]   (qelmctl COMMAND --help for one command)\n\n";
+    for (const auto& command : kCommands) {
+        out << "  " << command.synopsis << "\n      " << command.summary << "\n";
+    }
+    out << "\nExit codes: 0 done, 1 failed, 2 wrong command line, 3 QELM is not running,\n"
+           "4 QELM did not answer in time.\n";
+}
+
+bool IsHelp(const std::u16string& argument) {
+    return argument == u"--help" || argument == u"-h";
+}
+
+}  // namespace
+
+int RunQelmctl(const std::vector<std::u16string>& arguments, std::ostream& out, std::ostream& err) {
+    Io io{out, err};
+    if (arguments.empty()) {
+        err << "usage: qelmctl COMMAND [ARGUMENTS]; qelmctl --help lists the commands\n";
+        return kExitUsage;
+    }
+    if (IsHelp(arguments[0])) {
+        PrintHelp(out);
+        return kExitOk;
+    }
+    const Command* command = FindCommand(ToUtf8(arguments[0]));
+    if (command == nullptr) {
+        err << "qelmctl: unknown command \"" << ToUtf8(arguments[0])
+            << "\"\nusage: qelmctl COMMAND [ARGUMENTS]; qelmctl --help lists the commands\n";
+        return kExitUsage;
+    }
+    const Arguments rest = Arguments(arguments).subspan(1);
+    if (rest.size() == 1 && IsHelp(rest[0])) {
+        out << "usage: " << command->synopsis << "\n" << command->summary << "\n";
+        return kExitOk;
+    }
+    return command->run(rest, io);
+}
