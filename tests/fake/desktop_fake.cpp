@@ -111,4 +111,21 @@ void ShowWindowAs(WindowHandle window, int command) {
     fake::Record("ShowWindow " + fake::Hex(window.value) + " " + std::to_string(command));
 }
 
+WindowHandle FindTopLevelWindow(const char16_t* className) {
+    const auto lock = fake::Lock();
+    fake::Record("FindWindow " + fake::Narrow(className));
+    for (const auto& window : ChildrenOf(kDesktop)) {
+        if (!window.gone && window.className == className) {
+            return window.handle;
+        }
+    }
+    return {};
+}
+
+std::uint32_t WindowProcessId(WindowHandle window) {
+    const auto lock = fake::Lock();
+    const fake::Window* found = fake::FindWindow(window);
+    return found == nullptr || found->gone ? 0 : found->processId;
+}
+
 }  // namespace platform

@@ -188,4 +188,36 @@ bool QueryMemoryStatus(MemoryStatus& status) {
     return true;
 }
 
+namespace {
+
+const fake::Process* ProcessWithId(std::uint32_t processId) {
+    for (const auto& process : fake::TheWorld().processes) {
+        if (process.id == processId) {
+            return &process;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ProcessFootprint(std::uint32_t processId, Footprint& footprint) {
+    const auto lock = fake::Lock();
+    fake::Record("ProcessFootprint " + std::to_string(processId));
+    const fake::Process* process = ProcessWithId(processId);
+    if (process == nullptr || !process->queryOpenable || !process->countersReadable) {
+        return false;
+    }
+    footprint = Footprint{};
+    footprint.workingSetBytes = process->workingSetBytes;
+    return true;
+}
+
+bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {
+    const auto lock = fake::Lock();
+    fake::Record("WaitForProcessEnd " + std::to_string(processId) + " " +
+                 std::to_string(timeoutMs));
+    return ProcessWithId(processId) == nullptr;
+}
+
 }  // namespace platform

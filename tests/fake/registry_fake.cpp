@@ -52,6 +52,7 @@ std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key) {
 
 std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type,
                         std::uint8_t* data, std::uint32_t& size) {
+    const auto lock = fake::Lock();
     fake::Record("RegQueryValue " + fake::Narrow(name));
     if (!IsOpen(key)) {
         return kErrorInvalidHandle;
@@ -77,6 +78,7 @@ std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type
 
 std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t size) {
+    const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
     fake::Record("RegSetValue " + fake::Narrow(name) + " " + std::to_string(type) + " " +
                  std::to_string(size));

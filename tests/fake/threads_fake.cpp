@@ -47,8 +47,16 @@ void ClearEvent(EventHandle event) {
 }
 
 bool WaitForEvent(EventHandle event) {
+    std::function<void()> onWait;
+    {
+        const auto lock = fake::Lock();
+        fake::Record("WaitForSingleObject " + fake::Hex(event.value));
+        onWait = fake::TheWorld().onWait;
+    }
+    if (onWait) {
+        onWait();
+    }
     const auto lock = fake::Lock();
-    fake::Record("WaitForSingleObject " + fake::Hex(event.value));
     auto& world = fake::TheWorld();
     if (world.waitsFail || !event) {
         return false;

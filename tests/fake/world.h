@@ -22,6 +22,8 @@ namespace fake {
 struct RegistryValue {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
+
+    friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
 };
 
 struct Process {
@@ -44,7 +46,8 @@ struct Window {
     platform::WindowHandle parent;  // none: a top-level window
     std::u16string className;
     std::u16string title;
-    bool gone = false;  // destroyed meanwhile: reads as empty class and title
+    bool gone = false;            // destroyed meanwhile: reads as empty class and title
+    std::uint32_t processId = 0;  // the process that owns the window
     platform::Rect client;
 };
 
@@ -99,6 +102,9 @@ struct World {
 
     std::map<std::uintptr_t, bool> eventSignalled;  // event handle -> signalled
     bool waitsFail = false;
+    // Runs as a thread begins a wait, before its outcome is decided, so that a test can act while
+    // a worker waits.
+    std::function<void()> onWait;
     std::vector<StartedThread> threads;
     std::optional<std::size_t> threadsCreatableBeforeFailure;
     std::uint64_t virtualTimeMs = 0;
