@@ -19,7 +19,6 @@ SetLayeredWindowAttributesFn LookUpSetLayeredWindowAttributes() {
 
 CLayeredDialog::CLayeredDialog(UINT templateId, HWND parent)
     : m_templateId(templateId), m_parent(parent) {
-    m_bEasyMove = true;
     g_pfnSetLayeredWindowAttributes = LookUpSetLayeredWindowAttributes();
     if (g_pfnSetLayeredWindowAttributes == nullptr) {
         PostQuitMessage(0);

@@ -12,6 +12,18 @@
 #include "platform/shell.h"
 #include "platform/wide_win.h"
 
+namespace {
+
+// Without its wake-up events the program cannot work at all, so it does not start.
+bool CreateWakeEventsOrEnd() {
+    if (!CreateWakeEvents()) {
+        platform::EndProcess(0);
+    }
+    return true;
+}
+
+}  // namespace
+
 // The process-wide objects, constructed in this order before anything else runs. A second copy
 // ends inside the mutex's construction, before it has built anything more.
 const UINT UWM_QELM01 = platform::RegisterMessageName(kSingleInstanceProbeName);
@@ -19,8 +31,7 @@ const platform::MutexHandle g_hSingleInstanceMutex = TakeSingleInstanceMutex(UWM
 CRecoveryApp theApp;
 const UINT UWM_QELM_MSG = platform::RegisterMessageName(kQelmMessageName);
 const UINT UWM_QELM_EXIT = platform::RegisterMessageName(kQelmExitMessageName);
-// Without its wake-up events the program cannot work at all, so it does not start.
-const bool g_bWakeEventsCreated = CreateWakeEvents() || (platform::EndProcess(0), false);
+const bool g_bWakeEventsCreated = CreateWakeEventsOrEnd();
 
 namespace {
 
