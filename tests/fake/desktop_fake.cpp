@@ -11,6 +11,7 @@ constexpr WindowHandle kDesktop{0x10010};
 
 // A copy, so that a visit may change the world.
 std::vector<fake::Window> ChildrenOf(WindowHandle parent) {
+    const auto lock = fake::Lock();
     std::vector<fake::Window> children;
     for (const auto& window : fake::TheWorld().windows) {
         if (window.parent == (parent == kDesktop ? WindowHandle{} : parent)) {

@@ -86,6 +86,7 @@ bool FirstModule(ProcessHandle process, ModuleHandle& module) {
 
 std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle, char16_t* buffer,
                              std::uint32_t capacity) {
+    const auto lock = fake::Lock();
     const fake::Process* found = ProcessOf(process);
     if (found == nullptr || !found->modulesReadable || found->name.empty() || capacity == 0) {
         return 0;

@@ -1,5 +1,51 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
 #include "fake/world.h"
 #include "platform/threads.h"
+
+namespace {
+
+std::condition_variable_any& Signalled() {
+    static std::condition_variable_any signalled;
+    return signalled;
+}
+
+std::atomic<bool>& StoppingFlag() {
+    static std::atomic<bool> stopping{false};
+    return stopping;
+}
+
+bool Stopping() {
+    return StoppingFlag().load();
+}
+
+std::vector<std::thread>& RunningThreads() {
+    static std::vector<std::thread> threads;
+    return threads;
+}
+
+}  // namespace
+
+namespace fake {
+
+void StopThreads() {
+    std::vector<std::thread> threads;
+    {
+        const auto lock = Lock();
+        StoppingFlag() = true;
+        threads.swap(RunningThreads());
+        Signalled().notify_all();
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    StoppingFlag() = false;
+}
+
+}  // namespace fake
 
 namespace platform {
 
@@ -38,6 +84,7 @@ void SignalEvent(EventHandle event) {
     const auto lock = fake::Lock();
     fake::Record("SetEvent " + fake::Hex(event.value));
     fake::TheWorld().eventSignalled[event.value] = true;
+    Signalled().notify_all();
 }
 
 void ClearEvent(EventHandle event) {
@@ -56,12 +103,16 @@ bool WaitForEvent(EventHandle event) {
     if (onWait) {
         onWait();
     }
-    const auto lock = fake::Lock();
+    auto lock = fake::Lock();
     auto& world = fake::TheWorld();
     if (world.waitsFail || !event) {
         return false;
     }
-    if (!world.eventSignalled[event.value]) {
+    if (world.realThreads) {
+        Signalled().wait(
+            lock, [&] { return fake::TheWorld().eventSignalled[event.value] || Stopping(); });
+    }
+    if (!fake::TheWorld().eventSignalled[event.value]) {
         throw fake::ThreadBlocked{};
     }
     return true;
@@ -76,16 +127,35 @@ ThreadHandle StartThread(ThreadProcedure procedure, void* parameter) {
         return {};
     }
     world.threads.push_back({procedure, parameter});
+    if (world.realThreads) {
+        RunningThreads().emplace_back([procedure, parameter] {
+            try {
+                procedure(parameter);
+            } catch (const fake::ProcessEnded&) {
+            } catch (const fake::AwaitingEnd&) {
+            } catch (const fake::ThreadBlocked&) {
+            }
+        });
+    }
     return ThreadHandle{fake::NewHandle()};
 }
 
 void PauseFor(std::uint32_t milliseconds) {
     std::function<void()> onPause;
+    bool realPause = false;
     {
         const auto lock = fake::Lock();
         fake::Record("Sleep " + std::to_string(milliseconds));
         fake::TheWorld().virtualTimeMs += milliseconds;
         onPause = fake::TheWorld().onPause;
+        realPause = fake::TheWorld().realThreads;
+    }
+    if (realPause) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // A worker looping between pauses leaves its loop here when the test stops the threads.
+        if (Stopping()) {
+            throw fake::ThreadBlocked{};
+        }
     }
     if (onPause) {
         onPause();

@@ -106,6 +106,9 @@ struct World {
     // a worker waits.
     std::function<void()> onWait;
     std::vector<StartedThread> threads;
+    // When set, started threads really run, waits really block until their event is signalled
+    // (or the threads are stopped), and every pause lasts a real millisecond.
+    bool realThreads = false;
     std::optional<std::size_t> threadsCreatableBeforeFailure;
     std::uint64_t virtualTimeMs = 0;
     // Runs after each pause of a thread, so that a test can change the world while a loop runs.
@@ -145,6 +148,10 @@ struct ThreadBlocked {};
 
 // Thrown by the fake wait for the process's end, which another caller is bringing about.
 struct AwaitingEnd {};
+
+// Ends every thread started while World::realThreads was set: their waits give up, and the
+// threads are joined. Safe to call when none runs.
+void StopThreads();
 
 // Every fake platform call holds this lock, so that threads of a test may share the world.
 std::unique_lock<std::recursive_mutex> Lock();
