@@ -75,11 +75,7 @@ std::uint32_t BrowserWatchProc(void*) {
 }
 
 std::uint32_t PeriodicRearmProc(void*) {
-    while (g_bPeriodicRun.load(kOrder)) {
-        if (!platform::WaitForEvent(g_evPeriodic.load(kOrder))) {
-            continue;
-        }
-        platform::ClearEvent(g_evPeriodic.load(kOrder));
+    while (WaitUntilWoken(g_bPeriodicRun, g_evPeriodic)) {
         // Widened first: minutes times 60 cannot overflow.
         const std::int64_t seconds = std::int64_t{g_settings.GetPrimaryTimeout()} * 60;
         ArmPeriodicTimer(static_cast<float>(seconds));
