@@ -19,3 +19,4 @@ qelm_warnings(qelm_unit_tests)
 
 include(GoogleTest)
 gtest_discover_tests(qelm_unit_tests PROPERTIES LABELS unit)
+include(cmake/fuzz.cmake)

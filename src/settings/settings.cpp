@@ -1,3 +1,3 @@
 #include "settings/settings.h"
 
-constinit Settings g_settings;
+Settings g_settings;
