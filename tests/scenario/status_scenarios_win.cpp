@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -160,7 +161,12 @@ TEST(Status, TheWindowUnderTheCursorGetsShiftF5AndTheCursorComesBack) {
     const HWND controller = FindWindowW(L"qelm", nullptr);
     ASSERT_EQ(Send(controller, QelmMessage(), 16, -1), 1);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (Eventually([&] { return KeyLines(ReadLines(log)).size() >= 4; }, 4s)) {
+        if (Eventually(
+                [&] {
+                    const auto keys = KeyLines(ReadLines(log));
+                    return keys.size() >= 4 && keys.back() == "WM_KEYUP 0x10";
+                },
+                4s)) {
             break;
         }
         Send(controller, QelmMessage(), 3, 3, 10s);
@@ -168,11 +174,12 @@ TEST(Status, TheWindowUnderTheCursorGetsShiftF5AndTheCursorComesBack) {
     const auto lines = ReadLines(log);
     const std::vector<std::string> after(lines.begin() + static_cast<std::ptrdiff_t>(before),
                                          lines.end());
+    // Wine may drop some keys of a nudge under load; one nudge must arrive whole and in order.
     const auto keys = KeyLines(after);
-    ASSERT_GE(keys.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + 4),
-              (std::vector<std::string>{"WM_KEYDOWN 0x10", "WM_KEYDOWN 0x74", "WM_KEYUP 0x74",
-                                        "WM_KEYUP 0x10"}));
+    const std::vector<std::string> nudge = {"WM_KEYDOWN 0x10", "WM_KEYDOWN 0x74", "WM_KEYUP 0x74",
+                                            "WM_KEYUP 0x10"};
+    EXPECT_NE(std::search(keys.begin(), keys.end(), nudge.begin(), nudge.end()), keys.end())
+        << ::testing::PrintToString(keys);
     POINT cursor{};
     GetCursorPos(&cursor);
     EXPECT_EQ(cursor.x, 300);
