@@ -17,6 +17,7 @@
 #include "browser/browser_windows.h"
 #include "fake/world.h"
 #include "settings/settings.h"
+#include "support/fresh_process.h"
 
 // Reads a fuzz input front to back. Once the bytes run out every read yields zeros, so that any
 // input, however short, decodes to a whole case and zeros decode to the plainest one.
@@ -82,30 +83,11 @@ inline void Require(bool condition) {
     }
 }
 
-// Each input starts from a fresh world and the system's state as the process starts, as the
-// unit tests' fixture does, so that an input replays alone exactly as it ran in a long session.
+// Each input starts from a fresh process, as a unit test does, so that it replays alone exactly
+// as it ran in a long session.
 inline void StartFreshProcess() {
     static CWnd controller{platform::WindowHandle{0x7001}};
-    fake::ResetWorld();
-    std::destroy_at(&g_settings);
-    std::construct_at(&g_settings);
-    g_bRecoveryStarted = false;
-    g_bExitStarted = false;
-    for (auto* run : {&g_bBrowserWatchRun, &g_bPeriodicRun, &g_bMetricsRun}) {
-        *run = true;
-    }
-    for (auto* slot : {&g_pBrowserWatchThread, &g_pPeriodicThread, &g_pMetricsThread}) {
-        *slot = platform::ThreadHandle{};
-    }
-    for (auto* event : {&g_evBrowserWatch, &g_evPeriodic, &g_evMetrics}) {
-        *event = platform::EventHandle{};
-    }
-    g_hBrowserWindow = platform::WindowHandle{};
-    g_hBrowserChildWindow = platform::WindowHandle{};
-    for (auto* timer : kTimerVariables) {
-        *timer = 0;
-    }
-    g_pController = &controller;
+    StartFreshProcess(&controller);
 }
 
 // Runs a step of the system; false when the process ended in it, or waits for an end that
@@ -126,29 +108,6 @@ bool Survives(Step step) {
 inline bool NothingLeftOpen() {
     const auto& world = fake::TheWorld();
     return world.openKeys.empty() && world.openProcesses.empty();
-}
-
-// The key as a fresh installation leaves it.
-inline void PutDefaultSettings() {
-    fake::PutText(u"currentVersion", u"none");
-    fake::PutText(u"blacklist", u"none");
-    const std::pair<const char16_t*, std::int32_t> dwords[] = {
-        {u"nRunCnt", 0},
-        {u"app_1", 1},
-        {u"activateKVDisplayEvents", 0},
-        {u"activateVisualAcc", 0},
-        {u"activateKVXonStartup", 0},
-        {u"startupDelay", 0},
-        {u"tabDelay", 0},
-        {u"global", 0},
-        {u"primaryTimeout", 1},
-        {u"activateKVXEventLogging", 0},
-        {u"startKVX", 0},
-        {u"kvxRestart", 0},
-    };
-    for (const auto& [name, value] : dwords) {
-        fake::PutDword(name, value);
-    }
 }
 
 inline std::u16string Widen(std::string_view text) {

@@ -22,29 +22,6 @@ inline constexpr std::int32_t kMoreData = ResultCode(0x800700EA);
 
 inline constexpr char16_t kKeyPath[] = u"SOFTWARE\\Qelm";
 
-// The key as a fresh installation leaves it: the fourteen values in the order they are written.
-inline void PutDefaultSettings() {
-    fake::PutText(u"currentVersion", u"none");
-    fake::PutText(u"blacklist", u"none");
-    const std::pair<const char16_t*, std::int32_t> dwords[] = {
-        {u"nRunCnt", 0},
-        {u"app_1", 1},
-        {u"activateKVDisplayEvents", 0},
-        {u"activateVisualAcc", 0},
-        {u"activateKVXonStartup", 0},
-        {u"startupDelay", 0},
-        {u"tabDelay", 0},
-        {u"global", 0},
-        {u"primaryTimeout", 1},
-        {u"activateKVXEventLogging", 0},
-        {u"startKVX", 0},
-        {u"kvxRestart", 0},
-    };
-    for (const auto& [name, value] : dwords) {
-        fake::PutDword(name, value);
-    }
-}
-
 // Every setting in memory, so that a test can tell whether anything at all changed.
 inline auto SettingsSnapshot() {
     return std::make_tuple(
