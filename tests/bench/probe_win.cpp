@@ -2,6 +2,7 @@
 // companion. Each command prints plain lines a script can read.
 //   sleep                     does nothing, for ever: the idle reference and the "other" processes
 //   spawn N                   starts N copies of itself that sleep, then ends
+//   processes                 prints how many processes are running
 //   tab CLASS REPEATS         sends a tab selection to the window of CLASS REPEATS times and
 //                             prints the reply times in microseconds: min, median, max
 //   windows PID               lists the top-level windows of the process: class, visible, title
@@ -23,7 +24,7 @@ namespace {
 
 int Usage() {
     std::fputs(
-        "usage: bench_probe sleep | spawn N | tab CLASS REPEATS | windows PID | "
+        "usage: bench_probe sleep | spawn N | processes | tab CLASS REPEATS | windows PID | "
         "reaction NAME CLASS\n",
         stderr);
     return 2;
@@ -54,6 +55,16 @@ int Spawn(int count) {
     }
     std::printf("started %d\n", started);
     return started == count ? 0 : 1;
+}
+
+int CountProcesses() {
+    DWORD ids[4096];
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids, sizeof ids, &bytes)) {
+        return 1;
+    }
+    std::printf("processes: %u\n", static_cast<unsigned>(bytes / sizeof(DWORD)));
+    return 0;
 }
 
 int Tab(const wchar_t* windowClass, int repeats) {
@@ -149,6 +160,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"spawn" && argc == 3) {
         return Spawn(_wtoi(argv[2]));
+    }
+    if (command == L"processes" && argc == 2) {
+        return CountProcesses();
     }
     if (command == L"tab" && argc == 4) {
         return Tab(argv[2], std::max(1, _wtoi(argv[3])));
