@@ -28,6 +28,9 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 # qelmctl as a script sees it: its output without carriage returns, its exit code kept.
 ctl() { "$wine" "$bin/qelmctl.exe" "$@" 2>&1 </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
+# The number a JSON text ($2, as qelmctl status --json prints it) holds under the name $1.
+json_number() { sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p" <<<"$2"; }
+
 # Starts the stand-in browser as $1 (firefox.exe by default) with further fixture options, and
 # waits until its windows exist. Sets browser_pid to the Linux process that runs it.
 start_browser() {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -43,6 +46,32 @@ inline std::vector<std::string> QueriedValueNames() {
         }
     }
     return names;
+}
+
+// The steps among those named, in the order they happened. A step is named by its journal line
+// or the start of it up to a space; a line counts as the first name that fits it.
+inline std::vector<std::string> Steps(const std::vector<std::string>& names) {
+    std::vector<std::string> steps;
+    for (const auto& line : fake::TheWorld().journal) {
+        for (const auto& name : names) {
+            if (line == name || line.starts_with(name + " ")) {
+                steps.push_back(name);
+                break;
+            }
+        }
+    }
+    return steps;
+}
+
+// A REG_SZ value of the key as text; none when it is missing or of another type.
+inline std::optional<std::string> TextValue(std::u16string_view name) {
+    const auto* value = fake::FindValue(name);
+    if (value == nullptr || value->type != 1) {
+        return std::nullopt;
+    }
+    std::u16string text(value->data.size() / 2, u'\0');
+    std::memcpy(text.data(), value->data.data(), text.size() * 2);
+    return fake::Narrow(text);
 }
 
 inline bool JournalHas(const std::string& line) {

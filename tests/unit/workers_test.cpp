@@ -3,7 +3,6 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -18,32 +17,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-// The steps among those named, in the order they happened. A step is named by its journal line
-// or the start of it up to a space; a line counts as the first name that fits it.
-std::vector<std::string> Steps(const std::vector<std::string>& names) {
-    std::vector<std::string> steps;
-    for (const auto& line : fake::TheWorld().journal) {
-        for (const auto& name : names) {
-            if (line == name || line.starts_with(name + " ")) {
-                steps.push_back(name);
-                break;
-            }
-        }
-    }
-    return steps;
-}
-
-// A REG_SZ value of the key as text; none when it is missing or of another type.
-std::optional<std::string> TextValue(std::u16string_view name) {
-    const auto* value = fake::FindValue(name);
-    if (value == nullptr || value->type != 1) {
-        return std::nullopt;
-    }
-    std::u16string text(value->data.size() / 2, u'\0');
-    std::memcpy(text.data(), value->data.data(), text.size() * 2);
-    return fake::Narrow(text);
-}
 
 struct Worker {
     const char* name;
