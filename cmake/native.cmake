@@ -3,6 +3,7 @@
 add_library(qelm_fake STATIC
     tests/fake/world.cpp
     tests/fake/desktop_fake.cpp
+    tests/fake/heap_fake.cpp
     tests/fake/input_fake.cpp
     tests/fake/processes_fake.cpp
     tests/fake/registry_fake.cpp

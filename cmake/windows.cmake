@@ -7,6 +7,7 @@ set(QELM_STATIC_LINK -static -s)
 
 add_library(qelm_platform_win STATIC
     src/platform/desktop_win.cpp
+    src/platform/heap_win.cpp
     src/platform/input_win.cpp
     src/platform/processes_win.cpp
     src/platform/registry_win.cpp

@@ -24,13 +24,14 @@ void SendInputNudge() {
     if (!FindBrowserWindow()) {
         return;
     }
+    // Without a window under the cursor (or a cursor that cannot be read) there is nothing to
+    // bring forward or measure; the keys still go to whichever window is in the foreground.
     platform::Point cursor;
-    platform::CursorPosition(cursor);
-    // Without a window under the cursor there is nothing to bring forward or measure; the keys
-    // still go to whichever window is in the foreground.
-    if (const auto window = platform::WindowAt(cursor)) {
-        platform::BringToForeground(window);
-        FlickCursor(window, cursor);
+    if (platform::CursorPosition(cursor)) {
+        if (const auto window = platform::WindowAt(cursor)) {
+            platform::BringToForeground(window);
+            FlickCursor(window, cursor);
+        }
     }
     platform::InjectKey(kShift, 0);
     platform::InjectKey(kF5, 0);

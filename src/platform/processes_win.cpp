@@ -33,8 +33,16 @@ bool FirstModule(ProcessHandle process, ModuleHandle& module) {
 
 std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_t* buffer,
                              std::uint32_t capacity) {
-    return GetModuleBaseNameW(ToNative<HANDLE>(process), ToNative<HMODULE>(module),
-                              reinterpret_cast<wchar_t*>(buffer), capacity);
+    if (capacity == 0) {
+        return 0;
+    }
+    // GetModuleBaseNameW leaves a name it cuts unterminated (and some versions terminate it one
+    // past the size given), so it gets one character less than the buffer holds.
+    const DWORD length = GetModuleBaseNameW(ToNative<HANDLE>(process), ToNative<HMODULE>(module),
+                                            reinterpret_cast<wchar_t*>(buffer), capacity - 1);
+    const DWORD copied = length < capacity ? length : capacity - 1;
+    buffer[copied] = u'\0';
+    return copied;
 }
 
 bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {

@@ -35,6 +35,9 @@ ThreadHandle StartThread(ThreadProcedure procedure, void* parameter);
 // Suspends the calling thread for the given milliseconds (Sleep).
 void PauseFor(std::uint32_t milliseconds);
 
+// Milliseconds since the system started (GetTickCount64); only differences mean anything.
+std::uint64_t TickCount();
+
 // Blocks the calling thread until the process ends, which another thread is bringing about.
 [[noreturn]] void AwaitProcessEnd();
 

@@ -59,6 +59,10 @@ void PauseFor(std::uint32_t milliseconds) {
     Sleep(milliseconds);
 }
 
+std::uint64_t TickCount() {
+    return GetTickCount64();
+}
+
 void AwaitProcessEnd() {
     for (;;) {
         Sleep(INFINITE);

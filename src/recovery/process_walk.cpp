@@ -30,11 +30,14 @@ bool ListAllProcessIds(std::vector<std::uint32_t>& ids) {
 std::u16string ExecutableName(platform::ProcessHandle process) {
     platform::ModuleHandle module;
     char16_t buffer[kNameCapacity] = {};
-    if (platform::FirstModule(process, module) &&
-        platform::ModuleBaseName(process, module, buffer, kNameCapacity) != 0) {
-        return buffer;
+    if (!platform::FirstModule(process, module)) {
+        return kUnknownProcessName;
     }
-    return kUnknownProcessName;
+    const auto length = platform::ModuleBaseName(process, module, buffer, kNameCapacity);
+    if (length == 0) {
+        return kUnknownProcessName;
+    }
+    return std::u16string(buffer, length);
 }
 
 char16_t FoldAscii(char16_t c) {

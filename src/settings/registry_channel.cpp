@@ -1,11 +1,12 @@
 #include "settings/registry_channel.h"
 
 #include <array>
+#include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "app/controller.h"
 #include "app/lifecycle.h"
+#include "platform/heap.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "settings/settings.h"
@@ -38,6 +39,25 @@ std::int32_t QueryDwordValue(KeyHandle key, const char16_t* name, std::int32_t* 
     return 0;
 }
 
+namespace {
+
+// A block of the process heap, given back when it goes out of scope.
+class HeapBlock {
+  public:
+    explicit HeapBlock(std::size_t bytes) : block_(platform::AllocateFromHeap(bytes)) {}
+    ~HeapBlock() { platform::ReleaseToHeap(block_); }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+
+    explicit operator bool() const { return block_ != nullptr; }
+    std::uint8_t* Bytes() const { return static_cast<std::uint8_t*>(block_); }
+
+  private:
+    void* block_;
+};
+
+}  // namespace
+
 std::int32_t QueryStringValue(KeyHandle key, const char16_t* name, std::u16string* destination) {
     if (destination != nullptr) {
         destination->clear();
@@ -55,18 +75,22 @@ std::int32_t QueryStringValue(KeyHandle key, const char16_t* name, std::u16strin
         return kDispETypeMismatch;
     }
     // Room for the data and a terminator of our own, which lands in the character slot right
-    // after the data's whole characters, inside the allocation for any byte count.
-    std::vector<char16_t> text(size / 2 + 1, u'\0');
-    error =
-        platform::QueryValue(key, name, type, reinterpret_cast<std::uint8_t*>(text.data()), size);
+    // after the data's whole characters, inside the allocation for any byte count. A value too
+    // large for the heap is refused like any other failed read.
+    const HeapBlock block(std::size_t{size} + 2);
+    if (!block) {
+        return kEOutOfMemory;
+    }
+    error = platform::QueryValue(key, name, type, block.Bytes(), size);
     if (error != 0) {
         return ResultFromRegistryError(error);
     }
     if (type != platform::kRegSz) {
         return kDispETypeMismatch;
     }
-    text.back() = u'\0';
-    destination->assign(text.data());
+    auto* text = reinterpret_cast<char16_t*>(block.Bytes());
+    text[size / 2] = u'\0';
+    destination->assign(text);
     return 0;
 }
 

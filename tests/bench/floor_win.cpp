@@ -38,7 +38,8 @@ void BaseName(HANDLE process, wchar_t (&name)[MAX_PATH]) {
     DWORD needed = 0;
     name[0] = L'\0';
     if (EnumProcessModules(process, &module, sizeof module, &needed)) {
-        GetModuleBaseNameW(process, module, name, MAX_PATH);
+        // One short of the buffer: a cut name is left unterminated.
+        name[GetModuleBaseNameW(process, module, name, MAX_PATH - 1)] = L'\0';
     }
 }
 

@@ -117,7 +117,8 @@ DWORD ProcessIdByName(const wchar_t* name) {
             continue;
         }
         wchar_t baseName[MAX_PATH] = {};
-        GetModuleBaseNameW(process, nullptr, baseName, MAX_PATH);
+        // One short of the buffer: a cut name is left unterminated.
+        GetModuleBaseNameW(process, nullptr, baseName, MAX_PATH - 1);
         CloseHandle(process);
         if (lstrcmpiW(baseName, name) == 0) {
             return ids[i];

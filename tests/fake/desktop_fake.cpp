@@ -90,7 +90,11 @@ bool SendWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t 
                  std::to_string(flags) + " " + std::to_string(timeoutMs));
     fake::TheWorld().sent.push_back({window, message, wParam, lParam, flags, timeoutMs});
     const fake::Window* found = fake::FindWindow(window);
-    if (found == nullptr || found->gone || !found->reply) {
+    if (found == nullptr || found->gone) {
+        return false;
+    }
+    if (!found->reply) {
+        fake::TheWorld().virtualTimeMs += timeoutMs;
         return false;
     }
     result = *found->reply;

@@ -218,7 +218,11 @@ bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {
     const auto lock = fake::Lock();
     fake::Record("WaitForProcessEnd " + std::to_string(processId) + " " +
                  std::to_string(timeoutMs));
-    return ProcessWithId(processId) == nullptr;
+    if (ProcessWithId(processId) != nullptr) {
+        fake::TheWorld().virtualTimeMs += timeoutMs;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -162,6 +162,11 @@ void PauseFor(std::uint32_t milliseconds) {
     }
 }
 
+std::uint64_t TickCount() {
+    const auto lock = fake::Lock();
+    return fake::TheWorld().virtualTimeMs;
+}
+
 void AwaitProcessEnd() {
     fake::Record("AwaitProcessEnd");
     throw fake::AwaitingEnd{};

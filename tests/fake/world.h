@@ -91,6 +91,9 @@ struct World {
     platform::WindowHandle windowUnderCursor;
     bool cursorUnreadable = false;
 
+    // Some: the largest block the process heap still provides.
+    std::optional<std::size_t> heapLimitBytes;
+
     platform::MemoryStatus memoryStatus;
     bool memoryStatusFails = false;
 

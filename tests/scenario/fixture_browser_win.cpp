@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -28,6 +29,7 @@ struct Options {
     SIZE_T memory_mb = 16;
     double exit_after_s = 0;
     std::wstring ready_path;
+    std::wstring base_name;
 };
 
 struct Node {
@@ -82,6 +84,8 @@ Options ParseOptions() {
             o.exit_after_s = std::wcstod(argv[++i], nullptr);
         } else if (arg == L"--ready") {
             o.ready_path = argv[++i];
+        } else if (arg == L"--base-name") {
+            o.base_name = argv[++i];
         }
     }
     LocalFree(argv);
@@ -252,6 +256,33 @@ void HoldMemory(SIZE_T megabytes) {
     }
 }
 
+// The loader's record of a module as it is laid out on x86-64; winternl.h hides the base name.
+struct LoaderEntry {
+    LIST_ENTRY in_load_order;
+    LIST_ENTRY in_memory_order;
+    LIST_ENTRY in_initialization_order;
+    void* dll_base;
+    void* entry_point;
+    ULONG size_of_image;
+    UNICODE_STRING full_dll_name;
+    UNICODE_STRING base_dll_name;
+};
+
+// Gives the executable another base name where other processes read it: the loader's record in
+// this process's memory. The name may be longer than any file name could be.
+void RenameMainModule(std::wstring& name) {
+// GCC takes the segment read inside NtCurrentTeb for an access to an empty array.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+    const PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
+#pragma GCC diagnostic pop
+    LIST_ENTRY* first = peb->Ldr->InMemoryOrderModuleList.Flink;
+    auto* entry = CONTAINING_RECORD(first, LoaderEntry, in_memory_order);
+    entry->base_dll_name.Buffer = name.data();
+    entry->base_dll_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    entry->base_dll_name.MaximumLength = static_cast<USHORT>((name.size() + 1) * sizeof(wchar_t));
+}
+
 void SignalReady() {
     if (g_options.ready_path.empty()) {
         return;
@@ -267,6 +298,9 @@ void SignalReady() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     g_options = ParseOptions();
+    if (!g_options.base_name.empty()) {
+        RenameMainModule(g_options.base_name);
+    }
     HoldMemory(g_options.memory_mb);
 
     MSG msg;

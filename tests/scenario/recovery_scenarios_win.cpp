@@ -140,3 +140,23 @@ TEST(Recovery, GlobalModeTrimsEveryProcessButTheBlacklistedOnes) {
         EXPECT_GE(trimmed.count(RelayHex(id)), 1u) << "process " << id << " was not trimmed";
     }
 }
+
+TEST(Recovery, AnOverlongProcessNameIsReadCutTo259Characters) {
+    Child browser = StartBrowser();
+    const std::wstring name = L"long" + std::wstring(300, L'n') + L".exe";
+    Child longNamed = StartBrowser(L"longname.exe", L"--no-window --base-name " + name);
+    Child qelm = StartQelm({.wineDebug = L"-all,+relay"});
+    const HWND controller = WaitForController(qelm);
+    ASSERT_NE(controller, nullptr);
+    // Only the name as read, cut and terminated, keeps the process out of the global trim.
+    WriteText(L"blacklist", name.substr(0, 259));
+    WriteDword(L"global", 1);
+    ASSERT_EQ(Send(controller, QelmMessage(), 1, 2), 1);
+    const std::size_t mark = WineLog().size();
+
+    SelectTabNow(controller);
+
+    const auto trimmed = TrimmedProcesses(Trims(RelayLines(WineLog(), mark)));
+    EXPECT_EQ(trimmed.count(RelayHex(longNamed.Id())), 0u);
+    EXPECT_GE(trimmed.count(RelayHex(browser.Id())), 1u);
+}

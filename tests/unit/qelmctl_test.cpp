@@ -239,7 +239,10 @@ TEST_F(Qelmctl, ExitSucceedsOnlyWhenTheCompanionHasGone) {
     EXPECT_EQ(command[0].lParam, 2);
 
     fake::FindWindow(world().windows[0].handle)->reply = std::nullopt;
-    EXPECT_EQ(Ctl({u"exit"}).exitCode, kExitNoAnswer);
+    const auto silent = Ctl({u"exit"});
+    EXPECT_EQ(silent.exitCode, kExitNoAnswer);
+    // The answer's time-out and the wait for the end, both spent.
+    EXPECT_EQ(silent.err, "QELM is still running 15 seconds after it was asked to end\n");
 
     EndCompanionWhenSentTo();
     const auto ended = Ctl({u"exit"});

@@ -153,4 +153,14 @@ TEST_F(RegistryReaders, TextOfSixtyFourKilobytesReadsWhole) {
     EXPECT_EQ(text, stored);
 }
 
+TEST_F(RegistryReaders, TextTooLargeForTheHeapIsRefusedWithoutEndingTheProcess) {
+    std::u16string text = u"stale";
+    fake::PutText(u"blacklist", u"a.exe;b.exe");
+    // The data's 22 bytes and a terminator do not fit.
+    world().heapLimitBytes = 23;
+
+    EXPECT_EQ(QueryStringValue(key, u"blacklist", &text), kOutOfMemory);
+    EXPECT_EQ(text, u"");
+}
+
 }  // namespace

@@ -22,6 +22,7 @@ inline constexpr std::int32_t kInvalidArgument = ResultCode(0x80070057);
 inline constexpr std::int32_t kTypeMismatch = ResultCode(0x80020005);
 inline constexpr std::int32_t kValueNotFound = ResultCode(0x80070002);
 inline constexpr std::int32_t kMoreData = ResultCode(0x800700EA);
+inline constexpr std::int32_t kOutOfMemory = ResultCode(0x8007000E);
 
 inline constexpr char16_t kKeyPath[] = u"SOFTWARE\\Qelm";
 

@@ -123,6 +123,16 @@ TEST_F(StatusNudge, WithoutAWindowUnderTheCursorOnlyTheKeysAreTyped) {
     EXPECT_EQ(world().cursor.y, 200);
 }
 
+TEST_F(StatusNudge, AnUnreadableCursorIsLikeNoWindowUnderIt) {
+    world().windowUnderCursor = AddBrowserWindow();
+    world().cursorUnreadable = true;
+
+    SendInputNudge();
+
+    EXPECT_EQ(Noticeable(), (std::vector<std::string>{"GetCursorPos"} + kShiftF5));
+    EXPECT_TRUE(fake::JournalLines("WindowFromPoint").empty());
+}
+
 TEST_F(StatusNudge, EveryBrowserClassAndTitleMarkCountsWhereverTheWindowIs) {
     const std::pair<std::u16string_view, std::u16string_view> browsers[] = {
         {u"MozillaWindowClass", u"Firefox"},

@@ -152,6 +152,7 @@ int RunExit(Arguments arguments, Io& io) {
     if (!companion) {
         return kExitNotRunning;
     }
+    const std::uint64_t asked = platform::TickCount();
     const auto reply = asCommand ? Send(*companion, kQelmMessageName, 2, 2)
                                  : Send(*companion, kQelmExitMessageName, 0, 0);
     if (reply) {
@@ -160,7 +161,10 @@ int RunExit(Arguments arguments, Io& io) {
         return kExitFailed;
     }
     if (!platform::WaitForProcessEnd(companion->processId, kExitWaitMs)) {
-        io.err << "QELM did not answer within 5 seconds and is still running\n";
+        // The answer may have failed at once or after its whole time-out: say what was waited.
+        const std::uint64_t waitedSeconds = (platform::TickCount() - asked + 500) / 1000;
+        io.err << "QELM is still running " << waitedSeconds
+               << " seconds after it was asked to end\n";
         return kExitNoAnswer;
     }
     io.out << "QELM has ended\n";
