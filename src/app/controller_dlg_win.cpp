@@ -1,6 +1,7 @@
 #include "app/controller_dlg_win.h"
 
 #include "app/commands.h"
+#include "app/failure_box.h"
 #include "app/lifecycle.h"
 #include "app/startup.h"
 #include "app/timers.h"
@@ -11,6 +12,9 @@ namespace {
 
 // The background colour, which is also the transparency key: the window shows nothing.
 constexpr COLORREF kKeyColour = RGB(1, 1, 1);
+
+// Posted to itself when the window has been activated.
+constexpr UINT kHandBackForeground = WM_APP + 1;
 
 }  // namespace
 
@@ -75,6 +79,15 @@ INT_PTR CControllerDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
             return OnCtlColor(reinterpret_cast<HDC>(wParam), message);
         case WM_TIMER:
             DispatchTimer(wParam);
+            return TRUE;
+        case WM_ACTIVATE:
+            // Handed on once the activation is complete.
+            if (LOWORD(wParam) != WA_INACTIVE) {
+                PostMessageW(Hwnd(), kHandBackForeground, 0, 0);
+            }
+            return FALSE;
+        case kHandBackForeground:
+            HandBackForeground();
             return TRUE;
         case WM_WINDOWPOSCHANGING:
             if (!m_bAllowShow) {

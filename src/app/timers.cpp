@@ -5,6 +5,7 @@
 
 #include "app/announcement.h"
 #include "app/controller.h"
+#include "app/failure_box.h"
 #include "app/lifecycle.h"
 #include "app/wake_events.h"
 #include "platform/shell.h"
@@ -29,15 +30,29 @@ namespace {
 constexpr auto kOrder = std::memory_order_relaxed;
 constexpr std::uint32_t kLongestPeriodMs = 0x7FFFFFFF;
 
+// What tells a timer's arming failure, one box per timer.
+struct TimerFailure {
+    const char16_t* text;
+    FailureBox box;
+};
+TimerFailure g_periodicTimerFailure{u"Unable to get timer. m_TimerID_2", {}};
+TimerFailure g_tabDelayTimerFailure{u"Unable to get timer. m_TimerID_5", {}};
+TimerFailure g_startupDelayTimerFailure{u"Unable to get timer. m_TimerID_6", {}};
+
+// The variable says armed from before SetTimer on: the timer may fire, and its tick run and clear
+// the variable, before SetTimer has returned. The result is stored only while the variable still
+// holds the mark, so such a tick leaves it disarmed, as its timer is, never armed without one.
 void ArmTimer(std::atomic<std::uintptr_t>& variable, std::uintptr_t id, std::uint32_t periodMs,
-              const char16_t* failureText) {
-    if (variable.load(kOrder) != 0) {
+              TimerFailure& failure) {
+    std::uintptr_t disarmed = 0;
+    if (!variable.compare_exchange_strong(disarmed, id, kOrder)) {
         return;
     }
     const auto timer = platform::StartWindowTimer(ControllerWindow(), id, periodMs);
-    variable.store(timer, kOrder);
+    std::uintptr_t marked = id;
+    variable.compare_exchange_strong(marked, timer, kOrder);
     if (timer == 0) {
-        platform::ShowMessageBox(ControllerWindow(), failureText, platform::BoxIcon::kNone);
+        failure.box.Show(failure.text, platform::BoxIcon::kNone);
     }
 }
 
@@ -64,18 +79,17 @@ std::uint32_t TimerPeriodMs(std::int64_t unitMs, float argument) {
 
 void ArmPeriodicTimer(float seconds) {
     ArmTimer(m_TimerID_2, kPeriodicTimerId, TimerPeriodMs(g_msPerSecond.load(kOrder), seconds),
-             u"Unable to get timer. m_TimerID_2");
+             g_periodicTimerFailure);
 }
 
 void ArmTabDelayTimer(float minutes) {
     const std::int64_t unit = std::int64_t{g_msPerSecond.load(kOrder)} * 60;
-    ArmTimer(m_TimerID_5, kTabDelayTimerId, TimerPeriodMs(unit, minutes),
-             u"Unable to get timer. m_TimerID_5");
+    ArmTimer(m_TimerID_5, kTabDelayTimerId, TimerPeriodMs(unit, minutes), g_tabDelayTimerFailure);
 }
 
 void ArmStartupDelayTimer(float minutes) {
     ArmTimer(m_TimerID_6, kStartupDelayTimerId, TimerPeriodMs(g_msPerMinute.load(kOrder), minutes),
-             u"Unable to get timer. m_TimerID_6");
+             g_startupDelayTimerFailure);
 }
 
 void KillArmedTimers() {

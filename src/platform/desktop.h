@@ -51,6 +51,10 @@ bool SendWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t 
 // Makes the window the foreground window; false when refused.
 bool BringToForeground(WindowHandle window);
 
+// The window the user is working in (GetForegroundWindow); none at times, such as while the
+// foreground changes.
+WindowHandle ForegroundWindow();
+
 // Whether the window is maximised.
 bool IsMaximized(WindowHandle window);
 

@@ -75,6 +75,10 @@ bool BringToForeground(WindowHandle window) {
     return SetForegroundWindow(ToNative<HWND>(window)) != FALSE;
 }
 
+WindowHandle ForegroundWindow() {
+    return ToHandle<WindowHandle>(GetForegroundWindow());
+}
+
 bool IsMaximized(WindowHandle window) {
     return IsZoomed(ToNative<HWND>(window)) != FALSE;
 }

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#include "app/controller.h"
+#include "app/failure_box.h"
 #include "browser/browser_windows.h"
 #include "platform/desktop.h"
 #include "platform/processes.h"
-#include "platform/shell.h"
 #include "recovery/browser_process.h"
 #include "recovery/process_walk.h"
 #include "settings/registry_channel.h"
@@ -29,10 +28,11 @@ constexpr SettlingMessage kSettlingMessages[] = {
 };
 constexpr std::uint32_t kSettlingTimeoutMs = 100;
 
+FailureBox g_memoryReleaseFailed;
+
 void TrimOrComplain(ProcessHandle process) {
     if (!platform::TrimWorkingSet(process)) {
-        platform::ShowMessageBox(ControllerWindow(), u"Memory Release Failed",
-                                 platform::BoxIcon::kWarning);
+        g_memoryReleaseFailed.Show(u"Memory Release Failed", platform::BoxIcon::kWarning);
     }
 }
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "app/controller.h"
+#include "app/failure_box.h"
 #include "app/lifecycle.h"
 #include "platform/heap.h"
 #include "platform/registry.h"
@@ -302,6 +302,12 @@ bool RefreshGlobalForExit() {
     return RefreshGlobal(false);
 }
 
+namespace {
+
+FailureBox g_satelliteFailure;
+
+}  // namespace
+
 bool dwSatelliteQELM() {
     const KeyHandle key = OpenForReading(KeyAccess::kQuery, true);
     const std::u16string text =
@@ -312,7 +318,7 @@ bool dwSatelliteQELM() {
     g_settings.dwLastGlobal.store(raw, std::memory_order_relaxed);
     CloseIfOpen(key);
     if (result < 0) {
-        platform::ShowMessageBox(ControllerWindow(), text, platform::BoxIcon::kNone);
+        g_satelliteFailure.Show(text, platform::BoxIcon::kNone);
         return false;
     }
     return raw != 0;

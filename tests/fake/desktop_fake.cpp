@@ -102,8 +102,15 @@ bool SendWithTimeout(WindowHandle window, std::uint32_t message, std::uintptr_t 
 }
 
 bool BringToForeground(WindowHandle window) {
+    const auto lock = fake::Lock();
     fake::Record("SetForegroundWindow " + fake::Hex(window.value));
+    fake::TheWorld().foreground = window;
     return true;
+}
+
+WindowHandle ForegroundWindow() {
+    const auto lock = fake::Lock();
+    return fake::TheWorld().foreground;
 }
 
 bool IsMaximized(WindowHandle window) {

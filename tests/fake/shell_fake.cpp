@@ -4,11 +4,18 @@
 namespace platform {
 
 void ShowMessageBox(WindowHandle owner, std::u16string_view text, BoxIcon icon) {
-    const auto lock = fake::Lock();
-    auto& world = fake::TheWorld();
-    fake::Record("MessageBox " + fake::Hex(owner.value) + " " +
-                 (icon == BoxIcon::kWarning ? "warning " : "") + fake::Narrow(text));
-    world.messageBoxes.emplace_back(text);
+    std::function<void()> whileOpen;
+    {
+        const auto lock = fake::Lock();
+        auto& world = fake::TheWorld();
+        fake::Record("MessageBox " + fake::Hex(owner.value) + " " +
+                     (icon == BoxIcon::kWarning ? "warning " : "") + fake::Narrow(text));
+        world.messageBoxes.emplace_back(text);
+        whileOpen = world.onMessageBoxOpen;
+    }
+    if (whileOpen) {
+        whileOpen();
+    }
 }
 
 void DebugOutput(std::u16string_view text) {
@@ -43,6 +50,9 @@ std::uintptr_t StartWindowTimer(WindowHandle window, std::uintptr_t id, std::uin
         return 0;
     }
     world.timers[id] = periodMs;
+    if (const auto armed = world.onTimerArmed) {
+        armed(id);
+    }
     return id;
 }
 

@@ -89,6 +89,7 @@ struct World {
     std::vector<SentMessage> sent;
     platform::Point cursor;
     platform::WindowHandle windowUnderCursor;
+    platform::WindowHandle foreground;
     bool cursorUnreadable = false;
 
     // Some: the largest block the process heap still provides.
@@ -121,8 +122,13 @@ struct World {
 
     std::map<std::uintptr_t, std::uint32_t> timers;  // armed timer id -> period in ms
     bool timersFail = false;
+    // Runs with the id once a timer is armed, before SetTimer returns: the timer may fire and its
+    // tick run right then.
+    std::function<void(std::uintptr_t)> onTimerArmed;
 
     std::vector<std::u16string> messageBoxes;
+    // Runs while a box is open, as its modal loop dispatches the thread's queued messages.
+    std::function<void()> onMessageBoxOpen;
     std::vector<std::u16string> debugOutput;
     bool eventSourceAvailable = true;
     std::vector<std::u16string> eventLog;

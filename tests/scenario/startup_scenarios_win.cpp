@@ -125,3 +125,35 @@ TEST(Startup, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(TitleOf(controller), L"Lumbrel");
     EXPECT_TRUE(qelm.Running());
 }
+
+TEST(Startup, AFailureBoxOnceDismissedLeavesTheForegroundWhereItWas) {
+    Child browser = StartBrowser();
+    Child editor = StartBrowser(L"editor.exe", L"--class Editor --title Editor");
+    const HWND editorWindow = FindWindowW(L"Editor", nullptr);
+    Child qelm = StartQelm();
+    const HWND controller = WaitForController(qelm);
+    ASSERT_NE(controller, nullptr);
+    // Global mode as last loaded, then its value gone: once the browser has gone the watchdog
+    // cannot read whether to stay, says so in a box, and stays on the flag it holds.
+    WriteDword(L"global", 1);
+    ASSERT_EQ(Send(controller, QelmMessage(), 1, 2), 1);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Qelm", L"global");
+    SetForegroundWindow(editorWindow);
+    ASSERT_TRUE(Eventually([&] { return GetForegroundWindow() == editorWindow; }));
+
+    browser.Kill();
+    HWND box = nullptr;
+    ASSERT_TRUE(Eventually(
+        [&] {
+            box = FindWindowW(L"#32770", nullptr);
+            return box != nullptr;
+        },
+        10s));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(Eventually([&] { return !IsWindow(box); }));
+
+    EXPECT_TRUE(Eventually([&] { return GetForegroundWindow() == editorWindow; }, 2s));
+    Sleep(500);
+    EXPECT_EQ(GetForegroundWindow(), editorWindow);
+    EXPECT_TRUE(qelm.Running());
+}

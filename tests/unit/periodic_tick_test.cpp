@@ -91,6 +91,22 @@ TEST_F(PeriodicTick, ARefusedPeriodicTimerIsReportedAndLeftDisarmed) {
     EXPECT_EQ(world().messageBoxes.size(), 1u);
 }
 
+TEST_F(PeriodicTick, ATickBeforeSetTimerReturnsLeavesTheTimerDisarmedAndArmableAgain) {
+    // With a period of 0 the timer fires at once, and its whole tick may run right then.
+    world().onTimerArmed = [](std::uintptr_t id) {
+        fake::TheWorld().onTimerArmed = nullptr;
+        DispatchTimer(id);
+    };
+
+    ArmPeriodicTimer(0.0f);
+
+    EXPECT_TRUE(world().timers.empty());
+    EXPECT_EQ(m_TimerID_2.load(), 0u);
+    ArmPeriodicTimer(0.0f);
+    EXPECT_EQ(world().timers, (Armed{{502, 0}}));
+    EXPECT_EQ(m_TimerID_2.load(), 502u);
+}
+
 TEST_F(PeriodicTick, ThePeriodicTickDisarmsAnnouncesTrimsLogsAndWakesTheRearmingWorkerLast) {
     ArmPeriodicTimer(60.0f);
     g_settings.SetDisplayEvents(1);

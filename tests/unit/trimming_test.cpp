@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/failure_box.h"
 #include "registry_test.h"
 
 namespace {
@@ -120,6 +121,41 @@ TEST_F(Trimming, ARefusedTrimIsReportedOnceAndEverythingElseStillHappens) {
     EXPECT_EQ(world().messageBoxes,
               (std::vector<std::u16string>{u"Memory Release Failed", u"Memory Release Failed"}));
     EXPECT_EQ(fake::JournalLines("MessageBox 0x7001 warning Memory Release Failed").size(), 2u);
+}
+
+TEST_F(Trimming, AFailureWhileItsBoxIsOpenIsNotShownAgain) {
+    fake::AddProcess(u"firefox.exe");
+    world().processes[0].trimRefused = true;
+    // The open box's loop dispatches three more recoveries, each refused in turn.
+    int queued = 3;
+    world().onMessageBoxOpen = [&queued] {
+        while (queued > 0) {
+            --queued;
+            TrimBrowser();
+        }
+    };
+
+    TrimBrowser();
+
+    EXPECT_EQ(queued, 0);
+    EXPECT_EQ(world().messageBoxes, (std::vector<std::u16string>{u"Memory Release Failed"}));
+    world().onMessageBoxOpen = nullptr;
+    TrimBrowser();
+    EXPECT_EQ(world().messageBoxes.size(), 2u);
+}
+
+TEST_F(Trimming, TheWindowTheUserWasInGetsTheForegroundBackFromAFailureBox) {
+    fake::AddProcess(u"firefox.exe");
+    world().processes[0].trimRefused = true;
+    AddBrowserWindows();
+    world().foreground = main;
+    TrimBrowser();
+    // Dismissing the box activates its owner.
+    world().foreground = controller.m_hWnd;
+
+    HandBackForeground();
+
+    EXPECT_EQ(world().foreground, main);
 }
 
 TEST_F(Trimming, InGlobalModeEveryOtherProcessIsTrimmedBeforeTheBrowser) {
