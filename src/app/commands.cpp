@@ -34,6 +34,12 @@ std::int32_t Argument32(std::intptr_t lParam) {
 }  // namespace
 
 std::intptr_t OnQelmMessage(std::uintptr_t wParam, std::intptr_t lParam) {
+    // While another thread ends the process, this thread goes on answering what is sent to it
+    // (so that the exit is never kept waiting), but a command could only add work and comments
+    // after the stop; only an exit request is heard, and it waits for the end.
+    if (g_bExitStarted.load(std::memory_order_relaxed) && wParam != kExit) {
+        return 1;
+    }
     switch (wParam) {
         case kReload:
             if (lParam == 2) {

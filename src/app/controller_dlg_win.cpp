@@ -29,9 +29,10 @@ CControllerDlg::CControllerDlg(HWND parent)
     g_msPerSecond.store(1000, std::memory_order_relaxed);
 }
 
+// The process ends here, before the object is gone, so nothing can reach a controller that no
+// longer exists; the brush and the rest go with the process.
 CControllerDlg::~CControllerDlg() {
-    ExitProgram();
-    DeleteObject(m_brBackground);
+    ExitWithoutController();
 }
 
 BOOL CControllerDlg::OnInitDialog() {

@@ -7,6 +7,7 @@
 #include "app/workers.h"
 #include "platform/shell.h"
 #include "platform/threads.h"
+#include "recovery/memory_metrics.h"
 #include "recovery/trimming.h"
 #include "settings/diagnostics.h"
 #include "settings/registry_channel.h"
@@ -65,6 +66,10 @@ void StopRecovery() {
 }
 
 void ExitProgram() {
+    // Another caller is already ending the process and has decided on "global" for good.
+    if (g_bExitStarted.load()) {
+        platform::AwaitProcessEnd();
+    }
     // When "global" cannot be read the flag keeps its value and decides.
     RefreshGlobalForExit();
     if (g_settings.GetGlobal()) {
@@ -75,6 +80,8 @@ void ExitProgram() {
     }
     platform::PauseFor(33);
     StopRecovery();
+    // The notice must be the last metrics text, after any write of the worker under way.
+    AwaitMetricsWrites();
     WriteExitMetricsNotice();
     ClearStartFlag();
     CloseWakeEvents();
@@ -83,5 +90,12 @@ void ExitProgram() {
         PlayExitTones();
     }
     platform::UninitializeCom();
+    platform::EndProcess(0);
+}
+
+void ExitWithoutController() {
+    ExitProgram();
+    // Global mode keeps the process in ExitProgram, but without the controller it can take no
+    // more requests, and its workers would go on reaching a controller that is gone.
     platform::EndProcess(0);
 }

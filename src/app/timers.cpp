@@ -101,6 +101,11 @@ void KillArmedTimers() {
 }
 
 void DispatchTimer(std::uintptr_t id) {
+    // A tick that a box's loop dispatches while another thread ends the process would only add
+    // a recovery and a comment after the stop.
+    if (g_bExitStarted.load(kOrder)) {
+        return;
+    }
     switch (id) {
         case kPeriodicTimerId:
             OnPeriodicTick();

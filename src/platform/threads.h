@@ -39,6 +39,8 @@ void PauseFor(std::uint32_t milliseconds);
 std::uint64_t TickCount();
 
 // Blocks the calling thread until the process ends, which another thread is bringing about.
+// Meanwhile the messages sent to the thread's windows are answered, since the thread that ends
+// the process may be waiting for one of those answers.
 [[noreturn]] void AwaitProcessEnd();
 
 }  // namespace platform

@@ -65,7 +65,10 @@ std::uint64_t TickCount() {
 
 void AwaitProcessEnd() {
     for (;;) {
-        Sleep(INFINITE);
+        MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        // Peeking delivers the messages sent to the thread's windows; posted ones stay queued.
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 

@@ -1,8 +1,11 @@
 #include "recovery/memory_metrics.h"
 
+#include <atomic>
 #include <string_view>
 
+#include "app/lifecycle.h"
 #include "platform/processes.h"
+#include "platform/threads.h"
 #include "recovery/browser_process.h"
 #include "recovery/process_walk.h"
 #include "settings/registry_channel.h"
@@ -38,6 +41,20 @@ std::u16string Line(std::u16string_view label, std::int64_t figure, std::u16stri
 std::int64_t Mebibytes(std::uint64_t bytes) {
     return static_cast<std::int64_t>(bytes >> 20);
 }
+
+// Metrics texts being written at this moment.
+std::atomic<int> g_nMetricsWritesUnderWay{0};
+
+class MetricsWrite {
+  public:
+    MetricsWrite() { g_nMetricsWritesUnderWay.fetch_add(1); }
+    ~MetricsWrite() { g_nMetricsWritesUnderWay.fetch_sub(1); }
+    MetricsWrite(const MetricsWrite&) = delete;
+    MetricsWrite& operator=(const MetricsWrite&) = delete;
+};
+
+// Any result but 0 leaves the key unflushed.
+constexpr std::int32_t kNotWritten = 1;
 
 }  // namespace
 
@@ -75,6 +92,19 @@ std::u16string ComposeMemoryMetrics() {
 
 void CollectMemoryMetrics() {
     WriteStatus([](platform::KeyHandle key) {
-        return SetTextValue(key, u"activateEventMemoryMetrics", ComposeMemoryMetrics());
+        const std::u16string text = ComposeMemoryMetrics();
+        // Counted before the look at the exit: either the exit sees this write under way and
+        // waits for it, or this write sees the exit begun and stays away from its notice.
+        const MetricsWrite write;
+        if (g_bExitStarted.load()) {
+            return kNotWritten;
+        }
+        return SetTextValue(key, u"activateEventMemoryMetrics", text);
     });
+}
+
+void AwaitMetricsWrites() {
+    while (g_nMetricsWritesUnderWay.load() != 0) {
+        platform::PauseFor(1);
+    }
 }

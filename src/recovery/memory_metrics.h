@@ -14,5 +14,8 @@ std::u16string FormatPluginHostWorkingSet();
 std::u16string ComposeMemoryMetrics();
 
 // Writes the metrics text to "activateEventMemoryMetrics"; measures nothing when the key cannot
-// be opened for writing.
+// be opened for writing, and writes nothing once the exit has begun.
 void CollectMemoryMetrics();
+
+// Returns once no metrics text is being written; after the exit has begun, none is written again.
+void AwaitMetricsWrites();

@@ -182,6 +182,9 @@ bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
 bool QueryMemoryStatus(MemoryStatus& status) {
     const auto lock = fake::Lock();
     fake::Record("GlobalMemoryStatusEx");
+    if (const auto reading = fake::TheWorld().onMemoryStatus) {
+        reading();
+    }
     if (fake::TheWorld().memoryStatusFails) {
         return false;
     }

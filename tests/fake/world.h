@@ -97,6 +97,8 @@ struct World {
 
     platform::MemoryStatus memoryStatus;
     bool memoryStatusFails = false;
+    // Runs as the memory status is read, in the middle of a metrics pass.
+    std::function<void()> onMemoryStatus;
 
     std::uint32_t mutexLastError = 0;
     bool eventsFail = false;

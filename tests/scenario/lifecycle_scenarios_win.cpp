@@ -59,6 +59,35 @@ TEST(Lifecycle, TheCompanionEndsSoonAfterTheBrowser) {
     EXPECT_EQ(ReadDword(L"startKVX"), 0u);
 }
 
+TEST(Lifecycle, AnExitRequestWhileTheWatchdogAnnouncesTheStopStillEndsTheCompanion) {
+    Child browser = StartBrowser();
+    Child qelm = StartQelm();
+    const HWND controller = WaitForController(qelm);
+    ASSERT_NE(controller, nullptr);
+    WriteDword(L"activateKVDisplayEvents", 1);
+    ASSERT_EQ(Send(controller, QelmMessage(), 1, 2), 1);
+    // A crowded desktop, above the companion's own windows: the stop's nudge reads every title
+    // before it comes to the companion's, which it asks of the companion's other thread.
+    WNDCLASSW crowdClass{};
+    crowdClass.lpfnWndProc = DefWindowProcW;
+    crowdClass.lpszClassName = L"crowd";
+    RegisterClassW(&crowdClass);
+    for (int i = 0; i < 4000; ++i) {
+        CreateWindowExW(0, L"crowd", L"an ordinary window", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                        nullptr, nullptr, nullptr);
+    }
+
+    browser.Kill();
+    ASSERT_TRUE(Eventually(
+        [] { return ReadText(L"activateEventComment") == L"Stopped Lumbrel's Memory Recovery"; }));
+    Send(controller, QelmExitMessage(), 0, 0, 1s);
+
+    EXPECT_EQ(qelm.WaitForExit(15s), 0u);
+    EXPECT_EQ(ReadDword(L"startKVX"), 0u);
+    EXPECT_EQ(ReadText(L"activateEventMemoryMetrics"),
+              L"Activate Lumbrel To See Current WorkingSetSize");
+}
+
 TEST(Lifecycle, InGlobalModeTheCompanionOutlivesTheBrowser) {
     Child browser = StartBrowser();
     Child qelm = StartQelm();

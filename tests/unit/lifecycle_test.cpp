@@ -8,10 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/lifecycle.h"
 #include "app/timers.h"
 #include "app/wake_events.h"
 #include "app/workers.h"
+#include "recovery/memory_metrics.h"
 #include "registry_test.h"
 #include "settings/settings.h"
 
@@ -326,6 +328,53 @@ TEST_F(Lifecycle, ExitProgramAfterTheExitHasBegunOnlyAwaitsTheEnd) {
                      "CoUninitialize", "ExitProcess", "AwaitProcessEnd"}),
               (std::vector<std::string>{"AwaitProcessEnd"}));
     EXPECT_EQ(world().journal.back(), "AwaitProcessEnd");
+}
+
+TEST_F(Lifecycle, OnceTheExitHasBegunCommandsTicksAndMetricsLeaveEverythingAsItIs) {
+    StartRecovery();
+    g_settings.SetDisplayEvents(1);
+    g_bExitStarted = true;
+    world().journal.clear();
+
+    EXPECT_EQ(OnQelmMessage(3, 3), 1);
+    EXPECT_EQ(OnQelmMessage(1, 2), 1);
+    DispatchTimer(kPeriodicTimerId);
+    CollectMemoryMetrics();
+
+    EXPECT_TRUE(fake::JournalLines("RegSetValue").empty());
+    EXPECT_TRUE(fake::JournalLines("EmptyWorkingSet").empty());
+    EXPECT_THROW(OnQelmMessage(2, 2), fake::AwaitingEnd);
+}
+
+TEST_F(Lifecycle, AMetricsPassUnderWayWhenTheExitEndsWritesNothingAfterTheNotice) {
+    StartRecovery();
+    // The whole exit runs on another thread while this pass measures.
+    world().onMemoryStatus = [] {
+        fake::TheWorld().onMemoryStatus = nullptr;
+        try {
+            ExitProgram();
+        } catch (const fake::ProcessEnded&) {
+        }
+    };
+
+    CollectMemoryMetrics();
+
+    EXPECT_EQ(TextValue(u"activateEventMemoryMetrics"),
+              "Activate Lumbrel To See Current WorkingSetSize");
+}
+
+TEST_F(Lifecycle, WhenTheControllerGoesTheProcessEndsEvenInGlobalMode) {
+    StartRecovery();
+    fake::PutDword(u"global", 1);
+    fake::PutDword(u"startKVX", 1);
+    world().journal.clear();
+
+    EXPECT_EQ(ExitCodeOf(ExitWithoutController), 0u);
+
+    // Global mode keeps the exit steps out, as it always does.
+    EXPECT_EQ(world().journal.back(), "ExitProcess 0");
+    EXPECT_TRUE(fake::JournalLines("KillTimer").empty());
+    EXPECT_EQ(DwordValue(u"startKVX"), 1);
 }
 
 TEST_F(Lifecycle, TwoCallersRacingIntoExitProgramEndTheProcessOnce) {
