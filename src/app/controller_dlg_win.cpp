@@ -39,14 +39,17 @@ BOOL CControllerDlg::OnInitDialog() {
     CLayeredDialog::OnInitDialog();
     g_pController.store(this, std::memory_order_relaxed);
     CheckBrowserAtStartup();
-    SetWindowPos(Hwnd(), nullptr, -100, -100, 0, 0, SWP_NOZORDER);
+    // Never activated: the browser keeps the foreground and the keyboard focus.
+    SetWindowPos(Hwnd(), nullptr, -100, -100, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowLongW(Hwnd(), GWL_EXSTYLE, GetWindowLongW(Hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
     SetTransparentColor(kKeyColour, true);
     SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     SetWindowTextW(Hwnd(), L"Lumbrel");
     PrepareSettingsAndStart();
-    return TRUE;
+    // The dialog has no control, so a default focus would land on the dialog itself and take the
+    // keyboard from the browser.
+    return FALSE;
 }
 
 bool CControllerDlg::PreTranslateMessage(MSG& message) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "scenario/harness_win.h"
 
@@ -124,6 +126,30 @@ TEST(Startup, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(ReadDword(L"global"), 0u);
     EXPECT_EQ(TitleOf(controller), L"Lumbrel");
     EXPECT_TRUE(qelm.Running());
+}
+
+TEST(Startup, TheBrowserKeepsTheForegroundAndTheFocusThroughStartAndEveryCommand) {
+    const std::wstring log = ScenarioDirectory() + L"\\browser.log";
+    Child browser = StartBrowser(L"firefox.exe", L"--log " + log);
+    const HWND main = FindWindowW(L"MozillaWindowClass", nullptr);
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(Eventually([&] { return GetForegroundWindow() == main; }));
+
+    Child qelm = StartQelm();
+    const HWND controller = WaitForController(qelm);
+    ASSERT_NE(controller, nullptr);
+    const std::pair<WPARAM, LPARAM> commands[] = {{1, 2},  {11, 1}, {13, 0},  {14, 1},
+                                                  {16, 0}, {3, 3},  {16, -1}, {3, 3}};
+    for (const auto& [command, argument] : commands) {
+        ASSERT_EQ(Send(controller, QelmMessage(), command, argument, 10s), 1);
+    }
+
+    EXPECT_EQ(GetForegroundWindow(), main);
+    const auto lines = ReadLines(log);
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& line) { return line.starts_with("main WM_KILLFOCUS"); }),
+              0);
 }
 
 TEST(Startup, AFailureBoxOnceDismissedLeavesTheForegroundWhereItWas) {
