@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/messages.h"
+#include "companion.h"
 #include "key_values.h"
 #include "platform/desktop.h"
 #include "platform/processes.h"
@@ -17,7 +18,6 @@ namespace {
 
 using Arguments = std::span<const std::u16string>;
 
-constexpr std::uint32_t kAnswerTimeoutMs = 5000;
 constexpr std::uint32_t kExitWaitMs = 10000;
 constexpr char kKeyName[] = "HKCU\\SOFTWARE\\Qelm";
 
@@ -39,33 +39,6 @@ int Usage(Io& io, const Command& command, std::string_view problem) {
     return kExitUsage;
 }
 
-// A value of the key as text: a DWORD as its signed decimal, a text as it is; none when the
-// value cannot be read.
-std::optional<std::string> ReadValue(platform::KeyHandle key, const KeyValue& value) {
-    const std::u16string name(value.name);
-    if (value.type == ValueType::kDword) {
-        std::int32_t number = 0;
-        if (QueryDwordValue(key, name.c_str(), &number) < 0) {
-            return std::nullopt;
-        }
-        return std::to_string(number);
-    }
-    std::u16string text;
-    if (QueryStringValue(key, name.c_str(), &text) < 0) {
-        return std::nullopt;
-    }
-    return ToUtf8(text);
-}
-
-// The key opened for reading, or none when it does not exist.
-std::optional<platform::KeyHandle> OpenKey(platform::KeyAccess access) {
-    platform::KeyHandle key;
-    if (platform::OpenUserKey(kQelmKey, access, key) != 0) {
-        return std::nullopt;
-    }
-    return key;
-}
-
 std::string ValidNames(bool settingsOnly) {
     std::string names;
     for (const auto& value : KeyValues()) {
@@ -78,37 +51,20 @@ std::string ValidNames(bool settingsOnly) {
 
 // --- Talking to the companion -------------------------------------------------------------
 
-struct Companion {
-    platform::WindowHandle window;
-    std::uint32_t processId = 0;
-};
-
-std::optional<Companion> FindCompanion(Io& io) {
-    const auto window = platform::FindTopLevelWindow(kControllerClassName);
-    if (!window) {
+std::optional<Companion> RunningCompanion(Io& io) {
+    const auto companion = FindCompanion();
+    if (!companion) {
         io.err << "QELM is not running\n";
-        return std::nullopt;
     }
-    return Companion{window, platform::WindowProcessId(window)};
-}
-
-std::optional<std::uintptr_t> Send(const Companion& companion, const char16_t* messageName,
-                                   std::uintptr_t wParam, std::intptr_t lParam) {
-    std::uintptr_t reply = 0;
-    if (!platform::SendWithTimeout(companion.window, platform::RegisterMessageName(messageName),
-                                   wParam, lParam, platform::kSmtoNormal, kAnswerTimeoutMs,
-                                   reply)) {
-        return std::nullopt;
-    }
-    return reply;
+    return companion;
 }
 
 int SendCommand(Io& io, std::uintptr_t wParam, std::intptr_t lParam) {
-    const auto companion = FindCompanion(io);
+    const auto companion = RunningCompanion(io);
     if (!companion) {
         return kExitNotRunning;
     }
-    const auto reply = Send(*companion, kQelmMessageName, wParam, lParam);
+    const auto reply = SendToCompanion(*companion, kQelmMessageName, wParam, lParam);
     if (!reply) {
         if (platform::WaitForProcessEnd(companion->processId, 0)) {
             io.err << "QELM ended without answering\n";
@@ -148,13 +104,13 @@ int RunExit(Arguments arguments, Io& io) {
         }
         asCommand = true;
     }
-    const auto companion = FindCompanion(io);
+    const auto companion = RunningCompanion(io);
     if (!companion) {
         return kExitNotRunning;
     }
     const std::uint64_t asked = platform::TickCount();
-    const auto reply = asCommand ? Send(*companion, kQelmMessageName, 2, 2)
-                                 : Send(*companion, kQelmExitMessageName, 0, 0);
+    const auto reply = asCommand ? SendToCompanion(*companion, kQelmMessageName, 2, 2)
+                                 : SendToCompanion(*companion, kQelmExitMessageName, 0, 0);
     if (reply) {
         io.out << "reply: " << *reply << "\n";
         io.err << "QELM keeps running: global mode is on\n";
@@ -216,12 +172,12 @@ int RunGet(Arguments arguments, Io& io) {
                      "\"" + ToUtf8(arguments[0]) + "\" is not a value of the key; choose one of " +
                          ValidNames(false));
     }
-    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    const auto key = OpenSharedKey(platform::KeyAccess::kQuery);
     if (!key) {
         io.err << kKeyName << " does not exist\n";
         return kExitFailed;
     }
-    const auto text = ReadValue(*key, *value);
+    const auto text = ReadKeyValue(*key, *value);
     platform::CloseKey(*key);
     if (!text) {
         io.err << ToUtf8(value->name) << " is not set\n";
@@ -249,18 +205,12 @@ int RunSet(Arguments arguments, Io& io) {
         return Usage(io, command,
                      "\"" + ToUtf8(arguments[1]) + "\" is not a whole number that fits 32 bits");
     }
-    const auto key = OpenKey(platform::KeyAccess::kWrite);
+    const auto key = OpenSharedKey(platform::KeyAccess::kWrite);
     if (!key) {
         io.err << kKeyName << " does not exist; qelmctl defaults creates it\n";
         return kExitFailed;
     }
-    const std::u16string name(value->name);
-    const auto written = value->type == ValueType::kDword
-                             ? SetDwordValue(*key, name.c_str(), *number)
-                             : SetTextValue(*key, name.c_str(), arguments[1]);
-    if (written == 0) {
-        platform::FlushKey(*key);
-    }
+    const auto written = WriteSetting(*key, *value, number.value_or(0), arguments[1]);
     platform::CloseKey(*key);
     if (written != 0) {
         io.err << "cannot write " << ToUtf8(value->name) << " (error " << written << ")\n";
@@ -273,7 +223,7 @@ int RunDefaults(Arguments arguments, Io& io) {
     if (!arguments.empty()) {
         return Usage(io, *FindCommand("defaults"), "takes no arguments");
     }
-    if (const auto key = OpenKey(platform::KeyAccess::kQuery)) {
+    if (const auto key = OpenSharedKey(platform::KeyAccess::kQuery)) {
         platform::CloseKey(*key);
         io.out << kKeyName << " exists already; nothing changed\n";
         return kExitOk;
@@ -297,17 +247,17 @@ struct Status {
 
 Status ReadStatus() {
     Status status;
-    if (const auto window = platform::FindTopLevelWindow(kControllerClassName)) {
-        status.companion = Companion{window, platform::WindowProcessId(window)};
+    status.companion = FindCompanion();
+    if (status.companion) {
         platform::Footprint footprint;
         if (platform::ProcessFootprint(status.companion->processId, footprint)) {
             status.footprint = footprint;
         }
     }
-    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    const auto key = OpenSharedKey(platform::KeyAccess::kQuery);
     status.keyExists = key.has_value();
     for (const auto& value : KeyValues()) {
-        status.values.emplace_back(&value, key ? ReadValue(*key, value) : std::nullopt);
+        status.values.emplace_back(&value, key ? ReadKeyValue(*key, value) : std::nullopt);
     }
     if (key) {
         platform::CloseKey(*key);
@@ -402,12 +352,12 @@ int RunStatus(Arguments arguments, Io& io) {
 }
 
 std::string MetricsText() {
-    const auto key = OpenKey(platform::KeyAccess::kQuery);
+    const auto key = OpenSharedKey(platform::KeyAccess::kQuery);
     if (!key) {
         return "(no memory figures: the key does not exist)";
     }
     const KeyValue& metrics = *FindKeyValue(u"activateEventMemoryMetrics");
-    const auto text = ReadValue(*key, metrics);
+    const auto text = ReadKeyValue(*key, metrics);
     platform::CloseKey(*key);
     return text.value_or("(no memory figures yet)");
 }

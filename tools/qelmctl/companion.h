@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "key_values.h"
+#include "platform/handles.h"
+#include "platform/registry.h"
+
+// The add-on's side of the contract, shared by qelmctl and the native-messaging host: the
+// companion's window and its two messages, and the shared key's values.
+
+// The running companion: its controller window and its process.
+struct Companion {
+    platform::WindowHandle window;
+    std::uint32_t processId = 0;
+};
+
+// How long the companion may take to answer a message.
+inline constexpr std::uint32_t kAnswerTimeoutMs = 5000;
+
+// The companion's controller window, or none when it is not running.
+std::optional<Companion> FindCompanion();
+
+// Sends one of the two registered messages (by name) and answers the reply; none when the
+// companion did not answer within kAnswerTimeoutMs (or has gone).
+std::optional<std::uintptr_t> SendToCompanion(const Companion& companion,
+                                              const char16_t* messageName, std::uintptr_t wParam,
+                                              std::intptr_t lParam);
+
+// The shared key opened with the access, or none when it does not exist.
+std::optional<platform::KeyHandle> OpenSharedKey(platform::KeyAccess access);
+
+// A value of the key as text: a DWORD as its signed decimal, a text as it is; none when the
+// value cannot be read.
+std::optional<std::string> ReadKeyValue(platform::KeyHandle key, const KeyValue& value);
+
+// A value of the key as stored: its number for a DWORD; none when it cannot be read.
+std::optional<std::int32_t> ReadKeyNumber(platform::KeyHandle key, const KeyValue& value);
+
+// Writes one setting as the companion writes it (a DWORD of 4 bytes, a text without terminator)
+// and flushes the key; 0 or the Windows error.
+std::int32_t WriteSetting(platform::KeyHandle key, const KeyValue& value, std::int32_t number,
+                          std::u16string_view text);
