@@ -3,6 +3,7 @@
 add_library(qelm_fake STATIC
     tests/fake/world.cpp
     tests/fake/desktop_fake.cpp
+    tests/fake/files_fake.cpp
     tests/fake/heap_fake.cpp
     tests/fake/input_fake.cpp
     tests/fake/processes_fake.cpp
@@ -15,7 +16,7 @@ qelm_warnings(qelm_fake)
 
 file(GLOB QELM_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(qelm_unit_tests ${QELM_UNIT_TESTS})
-target_link_libraries(qelm_unit_tests PRIVATE qelmctl_core qelm_core qelm_fake GTest::gtest_main)
+target_link_libraries(qelm_unit_tests PRIVATE qelm_host_core qelmctl_core qelm_core qelm_fake GTest::gtest_main)
 qelm_warnings(qelm_unit_tests)
 
 include(GoogleTest)

@@ -7,6 +7,7 @@ set(QELM_STATIC_LINK -static -s)
 
 add_library(qelm_platform_win STATIC
     src/platform/desktop_win.cpp
+    src/platform/files_win.cpp
     src/platform/heap_win.cpp
     src/platform/input_win.cpp
     src/platform/processes_win.cpp
@@ -32,6 +33,18 @@ add_executable(qelmctl tools/qelmctl/main_win.cpp)
 target_link_libraries(qelmctl PRIVATE qelmctl_core qelm_core qelm_platform_win)
 target_link_options(qelmctl PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(qelmctl)
+
+# nlohmann/json is header-only; Debian keeps it among the Linux headers, so the Windows build
+# is shown only its folder.
+set(QELM_JSON_INCLUDE ${CMAKE_BINARY_DIR}/third_party/include)
+file(MAKE_DIRECTORY ${QELM_JSON_INCLUDE})
+file(CREATE_LINK /usr/include/nlohmann ${QELM_JSON_INCLUDE}/nlohmann SYMBOLIC)
+target_include_directories(qelmctl_core SYSTEM PUBLIC ${QELM_JSON_INCLUDE})
+
+add_executable(qelm-host tools/qelm-host/main_win.cpp)
+target_link_libraries(qelm-host PRIVATE qelm_host_core qelmctl_core qelm_core qelm_platform_win)
+target_link_options(qelm-host PRIVATE ${QELM_STATIC_LINK} -municode)
+qelm_warnings(qelm-host)
 
 add_executable(fixture_browser WIN32 tests/scenario/fixture_browser_win.cpp)
 target_link_libraries(fixture_browser PRIVATE shell32)

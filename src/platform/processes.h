@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/handles.h"
 
@@ -53,6 +54,14 @@ struct Footprint {
 // Measures the process with the identifier; false and footprint untouched when it cannot be
 // opened or measured.
 bool ProcessFootprint(std::uint32_t processId, Footprint& footprint);
+
+// The folder of the running program's executable, without a trailing separator.
+std::u16string OwnDirectory();
+
+// Starts the program at path without arguments, sets processId and waits at most readyWaitMs
+// until the program waits for input (WaitForInputIdle) or ends; false when it cannot be
+// started, with processId untouched.
+bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t readyWaitMs);
 
 // Waits at most timeoutMs for the process to end; true when it has ended or does not exist.
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs);

@@ -155,6 +155,30 @@ bool ProcessFootprint(std::uint32_t processId, Footprint& footprint) {
     return measured;
 }
 
+std::u16string OwnDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::u16string directory(reinterpret_cast<const char16_t*>(path), length);
+    const auto separator = directory.find_last_of(u"\\/");
+    return separator == std::u16string::npos ? std::u16string() : directory.substr(0, separator);
+}
+
+bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t readyWaitMs) {
+    std::wstring commandLine = L"\"" + WideString(path) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(Wide(path.c_str()), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    WaitForInputIdle(started.hProcess, readyWaitMs);
+    CloseHandle(started.hProcess);
+    processId = started.dwProcessId;
+    return true;
+}
+
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {
     const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     if (process == nullptr) {

@@ -23,6 +23,10 @@ std::int32_t OpenUserKey(const char16_t* subkey, KeyAccess access, KeyHandle& ke
 // security); returns 0 and sets key, or the Windows error and leaves key.
 std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key);
 
+// Deletes HKEY_CURRENT_USER\subkey, which has no subkeys of its own; returns 0 or the Windows
+// error (ERROR_FILE_NOT_FOUND when there is no such key).
+std::int32_t DeleteUserKey(const char16_t* subkey);
+
 // Reads one value: with data null only type and size are reported; otherwise at most size bytes
 // are copied into data. size always receives the value's length; a value longer than the buffer
 // gives ERROR_MORE_DATA. On any error type and data are unspecified.

@@ -26,6 +26,10 @@ std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key) {
     return status;
 }
 
+std::int32_t DeleteUserKey(const char16_t* subkey) {
+    return RegDeleteKeyW(HKEY_CURRENT_USER, Wide(subkey));
+}
+
 std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type,
                         std::uint8_t* data, std::uint32_t& size) {
     DWORD valueType = 0;

@@ -217,6 +217,28 @@ bool ProcessFootprint(std::uint32_t processId, Footprint& footprint) {
     return true;
 }
 
+std::u16string OwnDirectory() {
+    return fake::TheWorld().ownDirectory;
+}
+
+bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t) {
+    std::function<void(const std::u16string&)> started;
+    {
+        const auto lock = fake::Lock();
+        auto& world = fake::TheWorld();
+        fake::Record("CreateProcess " + fake::Narrow(path));
+        if (world.programsFail) {
+            return false;
+        }
+        processId = world.nextProgramId++;
+        started = world.onProgramStarted;
+    }
+    if (started) {
+        started(path);
+    }
+    return true;
+}
+
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {
     const auto lock = fake::Lock();
     fake::Record("WaitForProcessEnd " + std::to_string(processId) + " " +

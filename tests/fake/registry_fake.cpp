@@ -21,6 +21,23 @@ KeyHandle Open() {
     return key;
 }
 
+bool IsQelmKey(std::u16string_view subkey) {
+    return subkey == u"SOFTWARE\\Qelm";
+}
+
+KeyHandle OpenOther(const char16_t* subkey) {
+    const KeyHandle key = Open();
+    fake::TheWorld().otherKeyHandles[key.value] = subkey;
+    return key;
+}
+
+// The values of another key that the handle has open; null for SOFTWARE\Qelm.
+std::map<std::u16string, fake::RegistryValue>* OtherValues(KeyHandle key) {
+    auto& world = fake::TheWorld();
+    const auto path = world.otherKeyHandles.find(key.value);
+    return path == world.otherKeyHandles.end() ? nullptr : &world.otherKeys[path->second];
+}
+
 }  // namespace
 
 std::int32_t OpenUserKey(const char16_t* subkey, KeyAccess access, KeyHandle& key) {
@@ -30,6 +47,13 @@ std::int32_t OpenUserKey(const char16_t* subkey, KeyAccess access, KeyHandle& ke
                  fake::Hex(static_cast<std::uint32_t>(access)));
     if (world.openError != 0) {
         return world.openError;
+    }
+    if (!IsQelmKey(subkey)) {
+        if (!world.otherKeys.contains(subkey)) {
+            return kErrorFileNotFound;
+        }
+        key = OpenOther(subkey);
+        return 0;
     }
     if (!world.keyExists) {
         return kErrorFileNotFound;
@@ -45,9 +69,27 @@ std::int32_t CreateUserKey(const char16_t* subkey, KeyHandle& key) {
     if (world.createError != 0) {
         return world.createError;
     }
+    if (!IsQelmKey(subkey)) {
+        world.otherKeys[subkey];
+        key = OpenOther(subkey);
+        return 0;
+    }
     world.keyExists = true;
     key = Open();
     return 0;
+}
+
+std::int32_t DeleteUserKey(const char16_t* subkey) {
+    const auto lock = fake::Lock();
+    auto& world = fake::TheWorld();
+    fake::Record("RegDeleteKey " + fake::Narrow(subkey));
+    if (IsQelmKey(subkey)) {
+        const bool existed = world.keyExists;
+        world.keyExists = false;
+        world.values.clear();
+        return existed ? 0 : kErrorFileNotFound;
+    }
+    return world.otherKeys.erase(subkey) != 0 ? 0 : kErrorFileNotFound;
 }
 
 std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type,
@@ -58,6 +100,10 @@ std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type
         return kErrorInvalidHandle;
     }
     const fake::RegistryValue* value = fake::FindValue(name);
+    if (auto* other = OtherValues(key)) {
+        const auto found = other->find(name);
+        value = found == other->end() ? nullptr : &found->second;
+    }
     if (value == nullptr) {
         return kErrorFileNotFound;
     }
@@ -88,6 +134,10 @@ std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
     if (const auto error = world.setErrors.find(name); error != world.setErrors.end()) {
         return error->second;
     }
+    if (auto* other = OtherValues(key)) {
+        (*other)[name] = fake::RegistryValue{type, std::vector<std::uint8_t>(data, data + size)};
+        return 0;
+    }
     fake::PutRaw(name, type, std::vector<std::uint8_t>(data, data + size));
     return 0;
 }
@@ -102,6 +152,7 @@ void CloseKey(KeyHandle key) {
     const auto lock = fake::Lock();
     fake::Record("RegCloseKey");
     fake::TheWorld().openKeys.erase(key.value);
+    fake::TheWorld().otherKeyHandles.erase(key.value);
 }
 
 }  // namespace platform

@@ -75,6 +75,13 @@ struct World {
     std::int32_t createError = 0;                      // non-zero: creating the key fails with it
     std::map<std::u16string, std::int32_t> setErrors;  // value name -> error of its write
     std::set<std::uintptr_t> openKeys;
+    // The current user's keys besides SOFTWARE\Qelm, by path, with their values by name ("" is
+    // the default value), and the open handles of those keys.
+    std::map<std::u16string, std::map<std::u16string, RegistryValue>> otherKeys;
+    std::map<std::uintptr_t, std::u16string> otherKeyHandles;
+
+    // Files by their full path.
+    std::map<std::u16string, std::string> files;
 
     std::vector<Process> processes;
     bool processListFails = false;
@@ -83,6 +90,11 @@ struct World {
     // that a test can change the world in the middle of a walk.
     std::function<void(std::uint32_t)> onTrim;
     std::uint32_t ownProcessId = 4242;
+    std::u16string ownDirectory = u"C:\\QELM";
+    // Programs started: each gets the next identifier, then the hook runs with its path.
+    bool programsFail = false;
+    std::uint32_t nextProgramId = 7000;
+    std::function<void(const std::u16string&)> onProgramStarted;
     bool debugPrivilegeEnabled = false;
 
     std::vector<Window> windows;

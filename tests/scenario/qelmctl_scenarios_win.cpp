@@ -180,3 +180,33 @@ TEST(Qelmctl, WatchPrintsTheMetricsTextWhenItChanges) {
     EXPECT_EQ(watched.out, "first figures\n\nsecond figures\n\n");
     EXPECT_EQ(Qelmctl(L"watch --count 0").exitCode, 2u);
 }
+
+TEST(Qelmctl, InstallRegistersTheHostForFirefoxAndUninstallRemovesIt) {
+    const std::wstring manifest = BinaryDirectory() + L"\\qelm.json";
+    constexpr wchar_t kRegistration[] = L"Software\\Mozilla\\NativeMessagingHosts\\qelm";
+
+    const auto installed = Qelmctl(L"install");
+    ASSERT_EQ(installed.exitCode, 0u) << installed.err;
+    wchar_t registered[MAX_PATH] = {};
+    DWORD size = sizeof registered;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kRegistration, nullptr, RRF_RT_REG_SZ, nullptr,
+                           registered, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(registered), manifest);
+    std::string hostPath;
+    for (const wchar_t c : BinaryDirectory() + L"\\qelm-host.exe") {
+        hostPath += c == L'\\' ? std::string("\\\\") : std::string(1, static_cast<char>(c));
+    }
+    const std::string text = ReadFile(manifest);
+    EXPECT_TRUE(Contains(text, "\"path\": \"" + hostPath + "\"")) << text;
+    EXPECT_TRUE(Contains(text, "\"allowed_extensions\": [\n    \"qelm@qelm.org\"")) << text;
+    EXPECT_TRUE(Contains(Qelmctl(L"status").out, "The browser's host is installed"));
+
+    const auto removed = Qelmctl(L"uninstall");
+    EXPECT_EQ(removed.exitCode, 0u);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kRegistration, 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetFileAttributesW(manifest.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Contains(Qelmctl(L"uninstall").out, "nothing to remove"));
+}

@@ -6,7 +6,7 @@ add_executable(qelm_scenarios ${QELM_SCENARIO_SOURCES} ${CMAKE_CURRENT_LIST_DIR}
 target_include_directories(qelm_scenarios PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(qelm_scenarios PRIVATE GTest::gtest_main advapi32 user32 shell32)
 target_link_options(qelm_scenarios PRIVATE -static)
-add_dependencies(qelm_scenarios qelm qelmctl fixture_browser)
+add_dependencies(qelm_scenarios qelm qelm-host qelmctl fixture_browser)
 qelm_warnings(qelm_scenarios)
 
 set(QELM_WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)

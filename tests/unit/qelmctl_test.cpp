@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/messages.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
@@ -274,7 +276,9 @@ TEST_F(Qelmctl, StatusAsJsonCarriesEveryValueWithItsType) {
 TEST_F(Qelmctl, StatusWithoutCompanionOrKeySaysSo) {
     const auto run = Ctl({u"status"});
     EXPECT_EQ(run.exitCode, kExitOk);
-    EXPECT_EQ(run.out, "QELM is not running\nHKCU\\SOFTWARE\\Qelm does not exist\n");
+    EXPECT_EQ(run.out,
+              "QELM is not running\nHKCU\\SOFTWARE\\Qelm does not exist\n"
+              "The browser's host is not installed (qelmctl install installs it)\n");
     EXPECT_EQ(Ctl({u"status", u"--json"}).out,
               "{\"running\":false,\"keyExists\":false,\"values\":{\"currentVersion\":null,"
               "\"blacklist\":null,\"nRunCnt\":null,\"app_1\":null,\"activateKVDisplayEvents\":null,"
@@ -301,6 +305,40 @@ TEST_F(Qelmctl, WatchPrintsEachNewTextOnceAndStopsAfterTheCount) {
     EXPECT_EQ(run.out, "first\n\nsecond\n\n");
     EXPECT_EQ(pauses, 2);
     EXPECT_EQ(fake::JournalLines("Sleep 3000").size(), 2u);
+}
+
+TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
+    const auto missing = Ctl({u"install"});
+    EXPECT_EQ(missing.exitCode, kExitFailed);
+    EXPECT_EQ(missing.err,
+              "C:\\QELM\\qelm-host.exe is missing: qelm-host.exe must lie beside "
+              "qelmctl.exe\n");
+    EXPECT_TRUE(world().otherKeys.empty());
+
+    world().files[u"C:\\QELM\\qelm-host.exe"] = "MZ";
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(Ctl({u"install"}).exitCode, kExitOk);
+    }
+    const auto manifest = nlohmann::json::parse(world().files.at(u"C:\\QELM\\qelm.json"));
+    EXPECT_EQ(manifest, (nlohmann::json{{"name", "qelm"},
+                                        {"description", manifest["description"]},
+                                        {"path", "C:\\QELM\\qelm-host.exe"},
+                                        {"type", "stdio"},
+                                        {"allowed_extensions", {"qelm@qelm.org"}}}));
+    const auto& registered =
+        world().otherKeys.at(u"Software\\Mozilla\\NativeMessagingHosts\\qelm").at(u"");
+    EXPECT_EQ(registered.data.size(), (std::u16string_view(u"C:\\QELM\\qelm.json").size() + 1) * 2);
+    EXPECT_TRUE(
+        Ctl({u"status"}).out.ends_with("The browser's host is installed: C:\\QELM\\qelm.json\n"));
+
+    EXPECT_EQ(Ctl({u"uninstall"}).out,
+              "removed HKCU\\Software\\Mozilla\\NativeMessagingHosts\\qelm and "
+              "C:\\QELM\\qelm.json\n");
+    EXPECT_TRUE(world().otherKeys.empty());
+    EXPECT_FALSE(world().files.contains(u"C:\\QELM\\qelm.json"));
+    const auto again = Ctl({u"uninstall"});
+    EXPECT_EQ(again.exitCode, kExitOk);
+    EXPECT_EQ(again.out, "the browser's host was not installed; nothing to remove\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/messages.h"
 #include "companion.h"
+#include "host_install.h"
 #include "key_values.h"
 #include "platform/desktop.h"
 #include "platform/processes.h"
@@ -334,6 +335,14 @@ void PrintStatusJson(const Status& status, Io& io) {
     io.out << "}}\n";
 }
 
+void PrintHostRegistration(Io& io) {
+    if (const auto manifest = RegisteredManifest()) {
+        io.out << "The browser's host is installed: " << ToUtf8(*manifest) << "\n";
+    } else {
+        io.out << "The browser's host is not installed (qelmctl install installs it)\n";
+    }
+}
+
 int RunStatus(Arguments arguments, Io& io) {
     bool json = false;
     for (const auto& argument : arguments) {
@@ -347,6 +356,7 @@ int RunStatus(Arguments arguments, Io& io) {
         PrintStatusJson(status, io);
     } else {
         PrintStatus(status, io);
+        PrintHostRegistration(io);
     }
     return kExitOk;
 }
@@ -398,6 +408,34 @@ int RunWatch(Arguments arguments, Io& io) {
     return kExitOk;
 }
 
+// --- The browser's host ------------------------------------------------------------------
+
+int RunInstall(Arguments arguments, Io& io) {
+    if (!arguments.empty()) {
+        return Usage(io, *FindCommand("install"), "takes no arguments");
+    }
+    if (const auto error = InstallHost()) {
+        io.err << *error << "\n";
+        return kExitFailed;
+    }
+    io.out << "wrote " << ToUtf8(ManifestPath()) << " for " << ToUtf8(HostPath())
+           << "\nregistered it for Firefox in HKCU\\" << ToUtf8(kHostRegistrationKey) << "\n";
+    return kExitOk;
+}
+
+int RunUninstall(Arguments arguments, Io& io) {
+    if (!arguments.empty()) {
+        return Usage(io, *FindCommand("uninstall"), "takes no arguments");
+    }
+    if (UninstallHost()) {
+        io.out << "removed HKCU\\" << ToUtf8(kHostRegistrationKey) << " and "
+               << ToUtf8(ManifestPath()) << "\n";
+    } else {
+        io.out << "the browser's host was not installed; nothing to remove\n";
+    }
+    return kExitOk;
+}
+
 // --- The command table --------------------------------------------------------------------
 
 constexpr Command kCommands[] = {
@@ -422,6 +460,10 @@ constexpr Command kCommands[] = {
      RunDefaults},
     {"watch", "qelmctl watch [--interval SECONDS] [--count N]",
      "prints QELM's memory figures whenever they change", RunWatch},
+    {"install", "qelmctl install",
+     "registers qelm-host.exe, beside qelmctl.exe, as Firefox's host for the QELM extension",
+     RunInstall},
+    {"uninstall", "qelmctl uninstall", "removes that registration and its manifest", RunUninstall},
 };
 
 const Command* FindCommand(std::string_view name) {

@@ -121,3 +121,24 @@ std::string JsonString(std::string_view utf8) {
     }
     return out + "\"";
 }
+
+std::u16string FromUtf8(std::string_view utf8) {
+    std::u16string text;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        std::uint32_t code = extra == 0 ? lead : lead & (0x3Fu >> extra);
+        for (std::size_t k = 1; k <= extra && i + k < utf8.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+        }
+        i += 1 + extra;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            text.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return text;
+}

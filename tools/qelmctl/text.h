@@ -10,6 +10,9 @@
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 
+// Valid UTF-8 (as a JSON parser hands it over) to UTF-16.
+std::u16string FromUtf8(std::string_view utf8);
+
 // A decimal integer that fits 32 bits, signed or unsigned ("-1" and "4294967295" give the same
 // pattern); none for anything else, blanks included.
 std::optional<std::int32_t> ParseInteger32(std::u16string_view text);

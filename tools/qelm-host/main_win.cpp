@@ -1,0 +1,112 @@
+// qelm-host.exe: the native-messaging host that Firefox starts for the QELM extension. It reads
+// framed requests from its standard input and writes one framed reply to each on its standard
+// output, with a status event whenever the shared key changes or the companion ends, and it
+// ends when the input ends. It never ends the companion, which follows the browser by its own
+// watchdog.
+
+#include <windows.h>
+
+#include <string>
+
+#include "companion.h"
+#include "framing.h"
+#include "requests.h"
+#include "status_events.h"
+
+namespace {
+
+// The replies and the events share the one standard output.
+SRWLOCK g_outputLock = SRWLOCK_INIT;
+
+// The companion writes several values at a time; one event tells the state after them all.
+constexpr DWORD kBurstMs = 50;
+
+// Writes the whole message; false when the browser has gone.
+bool Send(HANDLE output, const nlohmann::json& message) {
+    const std::string framed = Framed(ReplyText(message));
+    AcquireSRWLockExclusive(&g_outputLock);
+    std::size_t sent = 0;
+    bool written = true;
+    while (written && sent < framed.size()) {
+        DWORD count = 0;
+        written = WriteFile(output, framed.data() + sent, static_cast<DWORD>(framed.size() - sent),
+                            &count, nullptr) &&
+                  count > 0;
+        sent += count;
+    }
+    ReleaseSRWLockExclusive(&g_outputLock);
+    return written;
+}
+
+nlohmann::json Answer(const Incoming& incoming) {
+    return incoming.error ? Refusal(*incoming.error) : HandleRequest(incoming.json);
+}
+
+// The shared key opened for change notifications; while it is missing, the key it would appear
+// in.
+HKEY OpenWatchedKey() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Qelm", 0, KEY_NOTIFY, &key) != ERROR_SUCCESS &&
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE", 0, KEY_NOTIFY, &key) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return key;
+}
+
+// Sends a status event after every change of the key and at the companion's end. It waits for
+// those alone, so with nothing changing it costs nothing.
+DWORD WINAPI WatchStatus(LPVOID output) {
+    StatusEvents events;
+    const HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    for (;;) {
+        const HKEY key = OpenWatchedKey();
+        if (key != nullptr) {
+            RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                    changed, TRUE);
+        }
+        const auto companion = FindCompanion();
+        const HANDLE running =
+            companion ? OpenProcess(SYNCHRONIZE, FALSE, companion->processId) : nullptr;
+        // Checked after the watch is set, so that no change falls between the two.
+        if (const auto event = events.Next(); event && !Send(output, *event)) {
+            return 0;
+        }
+        const HANDLE waits[] = {changed, running};
+        WaitForMultipleObjects(running != nullptr ? 2 : 1, waits, FALSE, INFINITE);
+        if (running != nullptr) {
+            CloseHandle(running);
+        }
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+        Sleep(kBurstMs);
+    }
+}
+
+}  // namespace
+
+// Firefox passes the manifest's path and the extension's id; neither changes anything.
+int wmain(int, wchar_t**) {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CloseHandle(CreateThread(nullptr, 0, WatchStatus, output, 0, nullptr));
+    FrameReader reader;
+    static char buffer[64 * 1024];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr) || got == 0) {
+            break;
+        }
+        reader.Append(std::string_view(buffer, got));
+        while (const auto incoming = reader.Next()) {
+            if (!Send(output, Answer(*incoming))) {
+                ExitProcess(0);
+            }
+        }
+    }
+    if (const auto cut = reader.AtEnd()) {
+        Send(output, Answer(*cut));
+    }
+    // The watcher is still waiting; ending the process ends it.
+    ExitProcess(0);
+}

@@ -1,0 +1,283 @@
+#include "requests.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "app/messages.h"
+#include "companion.h"
+#include "framing.h"
+#include "key_values.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/threads.h"
+#include "settings/registry_channel.h"
+#include "text.h"
+
+using nlohmann::json;
+
+namespace {
+
+constexpr char kVersion[] = "1.0.0.1";
+constexpr std::uint32_t kStartWaitMs = 10000;
+constexpr std::uint32_t kExitWaitMs = 10000;
+
+// A request that cannot be carried out, with the line that says why.
+struct Failure {
+    std::string error;
+};
+
+using Result = std::variant<json, Failure>;
+
+bool IsStatusText(const KeyValue& value) {
+    return value.name == u"activateEventComment" || value.name == u"activateEventMemoryMetrics";
+}
+
+json RunningFields() {
+    const auto companion = FindCompanion();
+    return {{"running", companion.has_value()},
+            {"pid", companion ? json(companion->processId) : json(nullptr)}};
+}
+
+Result Hello(const json&) {
+    return json{{"version", kVersion}, {"running", FindCompanion().has_value()}};
+}
+
+Result Status(const json&) {
+    return StatusFields();
+}
+
+Result SendCommand(std::uintptr_t wParam, std::intptr_t lParam) {
+    const auto companion = FindCompanion();
+    if (!companion) {
+        return Failure{"QELM is not running"};
+    }
+    const auto reply = SendToCompanion(*companion, kQelmMessageName, wParam, lParam);
+    if (!reply) {
+        return Failure{"QELM did not answer within 5 seconds"};
+    }
+    return json{{"reply", *reply}};
+}
+
+Result Tab(const json&) {
+    return SendCommand(3, 3);
+}
+
+Result Reload(const json&) {
+    return SendCommand(1, 2);
+}
+
+Result Exit(const json&) {
+    const auto companion = FindCompanion();
+    if (!companion) {
+        return Failure{"QELM is not running"};
+    }
+    const std::uint64_t asked = platform::TickCount();
+    if (SendToCompanion(*companion, kQelmExitMessageName, 0, 0)) {
+        return Failure{"QELM keeps running: global mode is on"};
+    }
+    if (!platform::WaitForProcessEnd(companion->processId, kExitWaitMs)) {
+        const std::uint64_t waitedSeconds = (platform::TickCount() - asked + 500) / 1000;
+        return Failure{"QELM is still running " + std::to_string(waitedSeconds) +
+                       " seconds after it was asked to end"};
+    }
+    return json{{"running", false}};
+}
+
+Result Start(const json&) {
+    if (const auto companion = FindCompanion()) {
+        return json{{"running", true}, {"pid", companion->processId}, {"started", false}};
+    }
+    const std::u16string path = platform::OwnDirectory() + u"\\qelm.exe";
+    std::uint32_t processId = 0;
+    if (!platform::StartProgram(path, processId, kStartWaitMs)) {
+        return Failure{"cannot start " + ToUtf8(path)};
+    }
+    if (const auto companion = FindCompanion()) {
+        return json{{"running", true}, {"pid", companion->processId}, {"started", true}};
+    }
+    if (platform::WaitForProcessEnd(processId, 0)) {
+        return Failure{"QELM ended at once: it runs only beside a browser"};
+    }
+    return Failure{"QELM did not show its window within 10 seconds"};
+}
+
+Result Defaults(const json&) {
+    if (const auto key = OpenSharedKey(platform::KeyAccess::kQuery)) {
+        platform::CloseKey(*key);
+        return json{{"created", false}};
+    }
+    if (!CreateDefaultSettings()) {
+        return Failure{"cannot create the key HKCU\\SOFTWARE\\Qelm with its defaults"};
+    }
+    return json{{"created", true}};
+}
+
+// One setting to write, checked.
+struct SettingWrite {
+    const KeyValue* value;
+    std::int32_t number = 0;
+    std::u16string text;
+};
+
+std::optional<std::int32_t> Number32(const json& number) {
+    if (number.is_number_unsigned()) {
+        const auto n = number.get<std::uint64_t>();
+        return n <= std::numeric_limits<std::uint32_t>::max()
+                   ? std::optional(static_cast<std::int32_t>(static_cast<std::uint32_t>(n)))
+                   : std::nullopt;
+    }
+    if (number.is_number_integer()) {
+        const auto n = number.get<std::int64_t>();
+        return n >= std::numeric_limits<std::int32_t>::min() &&
+                       n <= std::numeric_limits<std::int32_t>::max()
+                   ? std::optional(static_cast<std::int32_t>(n))
+                   : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::variant<SettingWrite, Failure> CheckSetting(const std::string& name, const json& given) {
+    const KeyValue* value = FindKeyValue(FromUtf8(name));
+    if (value == nullptr) {
+        return Failure{"\"" + name + "\" is not a value of the key"};
+    }
+    if (!value->isSetting) {
+        return Failure{"\"" + name + "\" is status written by QELM, not a setting"};
+    }
+    if (value->type == ValueType::kText) {
+        if (!given.is_string()) {
+            return Failure{"\"" + name + "\" takes a text"};
+        }
+        return SettingWrite{value, 0, FromUtf8(given.get<std::string>())};
+    }
+    const auto number = Number32(given);
+    if (!number) {
+        return Failure{"\"" + name + "\" takes a whole number that fits 32 bits"};
+    }
+    return SettingWrite{value, *number, {}};
+}
+
+Result Set(const json& request) {
+    const auto values = request.find("values");
+    if (values == request.end() || !values->is_object() || values->empty()) {
+        return Failure{"set takes \"values\": an object of settings by their registry names"};
+    }
+    std::vector<SettingWrite> writes;
+    for (const auto& [name, given] : values->items()) {
+        auto checked = CheckSetting(name, given);
+        if (const auto* failure = std::get_if<Failure>(&checked)) {
+            return Failure{failure->error + "; nothing was written"};
+        }
+        writes.push_back(std::get<SettingWrite>(std::move(checked)));
+    }
+    const auto key = OpenSharedKey(platform::KeyAccess::kWrite);
+    if (!key) {
+        return Failure{"the key HKCU\\SOFTWARE\\Qelm does not exist; defaults creates it"};
+    }
+    json written = json::array();
+    for (const auto& write : writes) {
+        if (WriteSetting(*key, *write.value, write.number, write.text) != 0) {
+            platform::CloseKey(*key);
+            return Failure{"cannot write " + ToUtf8(std::u16string(write.value->name))};
+        }
+        written.push_back(ToUtf8(std::u16string(write.value->name)));
+    }
+    platform::CloseKey(*key);
+    json reply{{"written", written}};
+    if (const auto companion = FindCompanion()) {
+        reply["reloaded"] = SendToCompanion(*companion, kQelmMessageName, 1, 2).has_value();
+    }
+    return reply;
+}
+
+struct Command {
+    std::string_view name;
+    Result (*run)(const json& request);
+};
+
+constexpr Command kCommands[] = {
+    {"hello", Hello},   {"status", Status}, {"start", Start}, {"tab", Tab},
+    {"reload", Reload}, {"exit", Exit},     {"set", Set},     {"defaults", Defaults},
+};
+
+json Reply(const json* id, Result result) {
+    json reply = std::holds_alternative<Failure>(result)
+                     ? json{{"ok", false}, {"error", std::get<Failure>(result).error}}
+                     : std::get<json>(std::move(result));
+    if (!std::holds_alternative<Failure>(result)) {
+        reply["ok"] = true;
+    }
+    if (id != nullptr) {
+        reply["id"] = *id;
+    }
+    return reply;
+}
+
+}  // namespace
+
+json StatusFields() {
+    json fields = RunningFields();
+    json settings = json::object();
+    fields["comment"] = nullptr;
+    fields["metrics"] = nullptr;
+    if (const auto key = OpenSharedKey(platform::KeyAccess::kQuery)) {
+        for (const auto& value : KeyValues()) {
+            const std::string name = ToUtf8(std::u16string(value.name));
+            if (IsStatusText(value)) {
+                if (const auto text = ReadKeyValue(*key, value)) {
+                    fields[value.name == u"activateEventComment" ? "comment" : "metrics"] = *text;
+                }
+            } else if (value.type == ValueType::kDword) {
+                if (const auto number = ReadKeyNumber(*key, value)) {
+                    settings[name] = *number;
+                }
+            } else if (const auto text = ReadKeyValue(*key, value)) {
+                settings[name] = *text;
+            }
+        }
+        platform::CloseKey(*key);
+    }
+    fields["settings"] = settings;
+    return fields;
+}
+
+json Refusal(const std::string& error) {
+    return json{{"ok", false}, {"error", error}};
+}
+
+json HandleRequest(std::string_view message) {
+    const json request = json::parse(message, nullptr, false);
+    if (request.is_discarded()) {
+        return Refusal("the message is not JSON in UTF-8");
+    }
+    if (!request.is_object()) {
+        return Refusal("the message is not a JSON object");
+    }
+    const auto id = request.find("id");
+    const json* idValue = id != request.end() ? &*id : nullptr;
+    const auto cmd = request.find("cmd");
+    if (cmd == request.end() || !cmd->is_string()) {
+        return Reply(idValue, Failure{"the request has no \"cmd\" text"});
+    }
+    for (const auto& command : kCommands) {
+        if (command.name == cmd->get<std::string>()) {
+            return Reply(idValue, command.run(request));
+        }
+    }
+    return Reply(idValue, Failure{"unknown command \"" + cmd->get<std::string>() + "\""});
+}
+
+std::string ReplyText(const json& reply) {
+    std::string text = reply.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (text.size() <= kLongestReplyBytes) {
+        return text;
+    }
+    json refusal = Refusal("the reply would be longer than the 1048576 bytes the browser takes");
+    if (const auto id = reply.find("id"); id != reply.end()) {
+        refusal["id"] = *id;
+    }
+    return refusal.dump(-1, ' ', false, json::error_handler_t::replace);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Registering qelm-host.exe with Firefox for the current user: a manifest beside the host, and
+// the registry value that tells Firefox where the manifest is.
+
+// The one extension the host answers.
+inline constexpr char kExtensionId[] = "qelm@qelm.org";
+
+// Firefox looks up a native-messaging host by name under this key; its default value holds the
+// full path of the host's manifest.
+inline constexpr char16_t kHostRegistrationKey[] = u"Software\\Mozilla\\NativeMessagingHosts\\qelm";
+
+// Where the host and its manifest belong: beside the running program.
+std::u16string HostPath();
+std::u16string ManifestPath();
+
+// The manifest that names the host: its name "qelm", its absolute path, stdio, the extension.
+std::string HostManifest(const std::u16string& hostPath);
+
+// The manifest path registered for Firefox; none when the host is not registered.
+std::optional<std::u16string> RegisteredManifest();
+
+// Writes the manifest and registers it; the error line when either fails.
+std::optional<std::string> InstallHost();
+
+// Removes the registration and the manifest; answers whether there was anything to remove.
+bool UninstallHost();
