@@ -10,6 +10,7 @@
 #include "framing.h"
 #include "fuzz/fuzz_support.h"
 #include "requests.h"
+#include "support/fake_companion.h"
 
 namespace {
 
@@ -41,10 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t shape = input.Byte();
     // A companion that answers, or none.
     if (shape & 1) {
-        const auto companion = fake::AddProcess(u"qelm.exe");
-        const auto window = fake::AddWindow(u"qelm", u"Lumbrel");
-        fake::FindWindow(window)->reply = 1;
-        fake::FindWindow(window)->processId = companion;
+        AddCompanion();
     }
     const std::size_t piece = 1 + (shape >> 1) % 64;
     const std::string stream(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0),

@@ -119,6 +119,11 @@ std::string RelayHex(std::uint64_t value);
 // The identifier of the first process with this executable name, 0 when none runs.
 DWORD ProcessIdOf(const wchar_t* exeName);
 
+// Whether part occurs in text.
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // The lines of a text file, without their line ends.
 std::vector<std::string> ReadLines(const std::wstring& path);
 

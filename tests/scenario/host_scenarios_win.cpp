@@ -9,10 +9,6 @@ using namespace scenario;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The real qelm-host.exe with pipes for its standard input and output, as Firefox runs it.
 class HostProcess {
   public:
@@ -64,7 +60,7 @@ class HostProcess {
     std::string Read() {
         for (;;) {
             std::string message = ReadMessage();
-            if (Has(message, R"("ok":)")) {
+            if (Contains(message, R"("ok":)")) {
                 return message;
             }
             events_.push_back(std::move(message));
@@ -135,13 +131,14 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_EQ(host.Ask(R"({"id":1,"cmd":"hello"})"),
               R"({"id":1,"ok":true,"running":false,"version":"1.0.0.1"})");
     const std::string started = host.Ask(R"({"id":2,"cmd":"start"})");
-    EXPECT_TRUE(Has(started, R"("ok":true)") && Has(started, R"("started":true)")) << started;
+    EXPECT_TRUE(Contains(started, R"("ok":true)") && Contains(started, R"("started":true)"))
+        << started;
     const HWND controller = FindWindowW(L"qelm", nullptr);
     ASSERT_NE(controller, nullptr);
     DWORD companion = 0;
     GetWindowThreadProcessId(controller, &companion);
-    EXPECT_TRUE(Has(started, "\"pid\":" + std::to_string(companion))) << started;
-    EXPECT_TRUE(Has(host.Ask(R"({"id":3,"cmd":"start"})"), R"("started":false)"));
+    EXPECT_TRUE(Contains(started, "\"pid\":" + std::to_string(companion))) << started;
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":3,"cmd":"start"})"), R"("started":false)"));
 
     const std::string set =
         host.Ask(R"({"id":"four","cmd":"set","values":{"activateKVDisplayEvents":1}})");
@@ -154,24 +151,25 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
             .starts_with(L"Memory Recovery Between A Tab Selection\nBrowser WorkingSetSize = ");
     }));
     const std::string status = host.Ask(R"({"id":6,"cmd":"status"})");
-    EXPECT_TRUE(Has(status, R"("comment":"Memory Recovery Between A Tab Selection\nBrowser)"))
+    EXPECT_TRUE(Contains(status, R"("comment":"Memory Recovery Between A Tab Selection\nBrowser)"))
         << status;
-    EXPECT_TRUE(Has(status, R"("activateKVDisplayEvents":1)")) << status;
+    EXPECT_TRUE(Contains(status, R"("activateKVDisplayEvents":1)")) << status;
 
     // The memory figures change every five seconds; each change comes as an event.
     std::string figures;
-    for (int i = 0; i < 3 && !Has(figures, R"("metrics":"Browser WorkingSetSize = )"); ++i) {
+    for (int i = 0; i < 3 && !Contains(figures, R"("metrics":"Browser WorkingSetSize = )"); ++i) {
         figures = host.NextEvent();
     }
-    EXPECT_TRUE(Has(figures, R"("event":"status")") && Has(figures, R"("running":true)"))
+    EXPECT_TRUE(Contains(figures, R"("event":"status")") && Contains(figures, R"("running":true)"))
         << figures;
-    EXPECT_TRUE(Has(figures, R"("metrics":"Browser WorkingSetSize = )")) << figures;
+    EXPECT_TRUE(Contains(figures, R"("metrics":"Browser WorkingSetSize = )")) << figures;
 
     // Bad input is answered, and the host goes on.
     EXPECT_EQ(host.Ask("{\"id\":7,"), R"({"error":"the message is not JSON in UTF-8","ok":false})");
     host.Write(HostProcess::Framed(std::string(1024 * 1024 + 1, ' ')));
-    EXPECT_TRUE(Has(host.Read(), "is longer than the 1048576 bytes taken"));
-    EXPECT_TRUE(Has(host.Ask(R"({"id":8,"cmd":"fly"})"), R"("error":"unknown command \"fly\"")"));
+    EXPECT_TRUE(Contains(host.Read(), "is longer than the 1048576 bytes taken"));
+    EXPECT_TRUE(
+        Contains(host.Ask(R"({"id":8,"cmd":"fly"})"), R"("error":"unknown command \"fly\"")"));
 
     host.CloseInput();
     EXPECT_EQ(host.Process().WaitForExit(1s), 0u);

@@ -9,10 +9,6 @@ using namespace scenario;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // A window of the companion's class whose thread never looks at its messages, standing in for a
 // companion that has hung.
 class HungCompanion {

@@ -7,6 +7,7 @@
 #include "registry_test.h"
 #include "requests.h"
 #include "status_events.h"
+#include "support/fake_companion.h"
 
 namespace {
 
@@ -59,21 +60,11 @@ class Host : public RegistryTest {
     json Ask(const json& request) { return HandleRequest(request.dump()); }
 
     void StartCompanion(std::optional<std::uintptr_t> reply = 1) {
-        companionId = fake::AddProcess(u"qelm.exe", 3 << 20);
-        const auto window = fake::AddWindow(u"qelm", u"Lumbrel");
-        fake::FindWindow(window)->reply = reply;
-        fake::FindWindow(window)->processId = companionId;
+        companionId = AddCompanion(reply);
     }
 
-    std::vector<fake::SentMessage> Sent(const char16_t* messageName) {
-        const auto id = platform::RegisterMessageName(messageName);
-        std::vector<fake::SentMessage> sent;
-        for (const auto& message : world().sent) {
-            if (message.message == id) {
-                sent.push_back(message);
-            }
-        }
-        return sent;
+    static std::vector<fake::SentMessage> Sent(const char16_t* messageName) {
+        return SentMessages(messageName);
     }
 
     std::uint32_t companionId = 0;

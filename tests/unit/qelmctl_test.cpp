@@ -9,6 +9,7 @@
 #include "platform/registry.h"
 #include "qelmctl.h"
 #include "registry_test.h"
+#include "support/fake_companion.h"
 #include "text.h"
 
 namespace {
@@ -39,24 +40,14 @@ class Qelmctl : public RegistryTest {
   protected:
     // The companion's window, owned by a running process.
     void StartCompanion(std::optional<std::uintptr_t> reply = 1) {
-        companionId = fake::AddProcess(u"qelm.exe", 3 << 20);
-        const auto window = fake::AddWindow(u"qelm", u"Lumbrel");
-        fake::FindWindow(window)->reply = reply;
-        fake::FindWindow(window)->processId = companionId;
+        companionId = AddCompanion(reply);
     }
 
     // The companion's process ends while the message is on its way.
     void EndCompanionWhenSentTo() { world().processes.clear(); }
 
-    std::vector<fake::SentMessage> SentCommands(const char16_t* messageName) {
-        const auto id = platform::RegisterMessageName(messageName);
-        std::vector<fake::SentMessage> sent;
-        for (const auto& message : world().sent) {
-            if (message.message == id) {
-                sent.push_back(message);
-            }
-        }
-        return sent;
+    static std::vector<fake::SentMessage> SentCommands(const char16_t* messageName) {
+        return SentMessages(messageName);
     }
 
     std::uint32_t companionId = 0;

@@ -12,7 +12,6 @@
 #include "key_values.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
-#include "platform/threads.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -22,7 +21,6 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0.1";
 constexpr std::uint32_t kStartWaitMs = 10000;
-constexpr std::uint32_t kExitWaitMs = 10000;
 
 // A request that cannot be carried out, with the line that says why.
 struct Failure {
@@ -74,13 +72,12 @@ Result Exit(const json&) {
     if (!companion) {
         return Failure{"QELM is not running"};
     }
-    const std::uint64_t asked = platform::TickCount();
-    if (SendToCompanion(*companion, kQelmExitMessageName, 0, 0)) {
+    const auto outcome = AskToExit(*companion, kQelmExitMessageName, 0, 0);
+    if (outcome.refusal) {
         return Failure{"QELM keeps running: global mode is on"};
     }
-    if (!platform::WaitForProcessEnd(companion->processId, kExitWaitMs)) {
-        const std::uint64_t waitedSeconds = (platform::TickCount() - asked + 500) / 1000;
-        return Failure{"QELM is still running " + std::to_string(waitedSeconds) +
+    if (!outcome.ended) {
+        return Failure{"QELM is still running " + std::to_string(outcome.waitedSeconds) +
                        " seconds after it was asked to end"};
     }
     return json{{"running", false}};
@@ -204,10 +201,11 @@ constexpr Command kCommands[] = {
 };
 
 json Reply(const json* id, Result result) {
-    json reply = std::holds_alternative<Failure>(result)
-                     ? json{{"ok", false}, {"error", std::get<Failure>(result).error}}
-                     : std::get<json>(std::move(result));
-    if (!std::holds_alternative<Failure>(result)) {
+    json reply;
+    if (const auto* failure = std::get_if<Failure>(&result)) {
+        reply = {{"ok", false}, {"error", failure->error}};
+    } else {
+        reply = std::get<json>(std::move(result));
         reply["ok"] = true;
     }
     if (id != nullptr) {

@@ -2,6 +2,8 @@
 
 #include "app/messages.h"
 #include "platform/desktop.h"
+#include "platform/processes.h"
+#include "platform/threads.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -23,6 +25,21 @@ std::optional<std::uintptr_t> SendToCompanion(const Companion& companion,
         return std::nullopt;
     }
     return reply;
+}
+
+ExitOutcome AskToExit(const Companion& companion, const char16_t* messageName,
+                      std::uintptr_t wParam, std::intptr_t lParam) {
+    constexpr std::uint32_t kEndWaitMs = 10000;
+    const std::uint64_t asked = platform::TickCount();
+    ExitOutcome outcome;
+    outcome.refusal = SendToCompanion(companion, messageName, wParam, lParam);
+    if (outcome.refusal) {
+        return outcome;
+    }
+    outcome.ended = platform::WaitForProcessEnd(companion.processId, kEndWaitMs);
+    // The answer may have failed at once or after its whole time-out: this is what was waited.
+    outcome.waitedSeconds = (platform::TickCount() - asked + 500) / 1000;
+    return outcome;
 }
 
 std::optional<platform::KeyHandle> OpenSharedKey(platform::KeyAccess access) {

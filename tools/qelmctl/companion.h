@@ -29,6 +29,19 @@ std::optional<std::uintptr_t> SendToCompanion(const Companion& companion,
                                               const char16_t* messageName, std::uintptr_t wParam,
                                               std::intptr_t lParam);
 
+// How an exit request ended: the companion stayed and replied (global mode), or it ended, or it
+// was still running once the wait for its end was over.
+struct ExitOutcome {
+    std::optional<std::uintptr_t> refusal;
+    bool ended = false;
+    std::uint64_t waitedSeconds = 0;  // from the request to the end of the wait, rounded
+};
+
+// Sends an exit request (one of the two registered messages, by name) and waits at most 10 s
+// for the companion's end, unless it replies and stays.
+ExitOutcome AskToExit(const Companion& companion, const char16_t* messageName,
+                      std::uintptr_t wParam, std::intptr_t lParam);
+
 // The shared key opened with the access, or none when it does not exist.
 std::optional<platform::KeyHandle> OpenSharedKey(platform::KeyAccess access);
 

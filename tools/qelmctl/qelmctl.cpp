@@ -19,7 +19,6 @@ namespace {
 
 using Arguments = std::span<const std::u16string>;
 
-constexpr std::uint32_t kExitWaitMs = 10000;
 constexpr char kKeyName[] = "HKCU\\SOFTWARE\\Qelm";
 
 struct Io {
@@ -109,18 +108,15 @@ int RunExit(Arguments arguments, Io& io) {
     if (!companion) {
         return kExitNotRunning;
     }
-    const std::uint64_t asked = platform::TickCount();
-    const auto reply = asCommand ? SendToCompanion(*companion, kQelmMessageName, 2, 2)
-                                 : SendToCompanion(*companion, kQelmExitMessageName, 0, 0);
-    if (reply) {
-        io.out << "reply: " << *reply << "\n";
+    const auto outcome = asCommand ? AskToExit(*companion, kQelmMessageName, 2, 2)
+                                   : AskToExit(*companion, kQelmExitMessageName, 0, 0);
+    if (outcome.refusal) {
+        io.out << "reply: " << *outcome.refusal << "\n";
         io.err << "QELM keeps running: global mode is on\n";
         return kExitFailed;
     }
-    if (!platform::WaitForProcessEnd(companion->processId, kExitWaitMs)) {
-        // The answer may have failed at once or after its whole time-out: say what was waited.
-        const std::uint64_t waitedSeconds = (platform::TickCount() - asked + 500) / 1000;
-        io.err << "QELM is still running " << waitedSeconds
+    if (!outcome.ended) {
+        io.err << "QELM is still running " << outcome.waitedSeconds
                << " seconds after it was asked to end\n";
         return kExitNoAnswer;
     }
