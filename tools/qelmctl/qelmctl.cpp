@@ -1,5 +1,6 @@
 #include "qelmctl.h"
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -235,11 +236,18 @@ int RunDefaults(Arguments arguments, Io& io) {
 
 // --- Status and watching ------------------------------------------------------------------
 
+// One value of the key as read: its text, and for a DWORD its number too; none when unreadable.
+struct ReadValue {
+    const KeyValue* value = nullptr;
+    std::optional<std::string> text;
+    std::optional<std::int32_t> number;
+};
+
 struct Status {
     std::optional<Companion> companion;
     std::optional<platform::Footprint> footprint;
     bool keyExists = false;
-    std::vector<std::pair<const KeyValue*, std::optional<std::string>>> values;
+    std::vector<ReadValue> values;
 };
 
 Status ReadStatus() {
@@ -254,7 +262,13 @@ Status ReadStatus() {
     const auto key = OpenSharedKey(platform::KeyAccess::kQuery);
     status.keyExists = key.has_value();
     for (const auto& value : KeyValues()) {
-        status.values.emplace_back(&value, key ? ReadKeyValue(*key, value) : std::nullopt);
+        ReadValue& read = status.values.emplace_back(ReadValue{&value, std::nullopt, std::nullopt});
+        if (key) {
+            read.text = ReadKeyValue(*key, value);
+            if (value.type == ValueType::kDword) {
+                read.number = ReadKeyNumber(*key, value);
+            }
+        }
     }
     if (key) {
         platform::CloseKey(*key);
@@ -290,13 +304,13 @@ void PrintStatus(const Status& status, Io& io) {
         return;
     }
     io.out << "Settings in " << kKeyName << ":\n";
-    for (const auto& [value, text] : status.values) {
+    for (const auto& [value, text, number] : status.values) {
         if (value->isSetting) {
             io.out << "  " << ToUtf8(value->name) << " = " << text.value_or("(not set)") << "   ("
                    << value->meaning << ")\n";
         }
     }
-    for (const auto& [value, text] : status.values) {
+    for (const auto& [value, text, number] : status.values) {
         if (!value->isSetting) {
             io.out << ToUtf8(value->name) << " (" << value->meaning << "):\n"
                    << Indented(text.value_or("(not set)")) << "\n";
@@ -305,30 +319,30 @@ void PrintStatus(const Status& status, Io& io) {
 }
 
 void PrintStatusJson(const Status& status, Io& io) {
-    io.out << "{\"running\":" << (status.companion ? "true" : "false");
+    // Ordered, so that scripts and people see the fields in the same order every time.
+    nlohmann::ordered_json json{{"running", status.companion.has_value()}};
     if (status.companion) {
-        io.out << ",\"processId\":" << status.companion->processId;
+        json["processId"] = status.companion->processId;
     }
     if (const auto& f = status.footprint) {
-        io.out << ",\"footprint\":{\"workingSetBytes\":" << f->workingSetBytes
-               << ",\"privateBytes\":" << f->privateBytes << ",\"handles\":" << f->handles
-               << ",\"gdiObjects\":" << f->gdiObjects << ",\"userObjects\":" << f->userObjects
-               << ",\"cpuTimeMs\":" << f->cpuTimeMs << "}";
+        json["footprint"] = {{"workingSetBytes", f->workingSetBytes},
+                             {"privateBytes", f->privateBytes},
+                             {"handles", f->handles},
+                             {"gdiObjects", f->gdiObjects},
+                             {"userObjects", f->userObjects},
+                             {"cpuTimeMs", f->cpuTimeMs}};
     }
-    io.out << ",\"keyExists\":" << (status.keyExists ? "true" : "false") << ",\"values\":{";
-    bool first = true;
-    for (const auto& [value, text] : status.values) {
-        io.out << (first ? "" : ",") << JsonString(ToUtf8(value->name)) << ":";
-        first = false;
-        if (!text) {
-            io.out << "null";
-        } else if (value->type == ValueType::kDword) {
-            io.out << *text;
-        } else {
-            io.out << JsonString(*text);
+    json["keyExists"] = status.keyExists;
+    auto& values = json["values"] = nlohmann::ordered_json::object();
+    for (const auto& read : status.values) {
+        auto& entry = values[ToUtf8(read.value->name)];
+        if (read.number) {
+            entry = *read.number;
+        } else if (read.text && read.value->type != ValueType::kDword) {
+            entry = *read.text;
         }
     }
-    io.out << "}}\n";
+    io.out << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
 void PrintHostRegistration(Io& io) {

@@ -1,7 +1,5 @@
 #include "text.h"
 
-#include <cstdio>
-
 namespace {
 
 void AppendUtf8(std::string& out, std::uint32_t codePoint) {
@@ -88,38 +86,6 @@ std::optional<std::uint32_t> ParseCount(std::u16string_view text, std::uint32_t 
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(*value);
-}
-
-std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 std::u16string FromUtf8(std::string_view utf8) {

@@ -19,6 +19,3 @@ std::optional<std::int32_t> ParseInteger32(std::u16string_view text);
 
 // A whole number of at least 0 and at most limit; none otherwise.
 std::optional<std::uint32_t> ParseCount(std::u16string_view text, std::uint32_t limit);
-
-// The text as a JSON string literal, quotes included.
-std::string JsonString(std::string_view utf8);
