@@ -1,0 +1,125 @@
+// The native port to qelm-host.exe: requests with their replies, the host's status events, and
+// a new connection with a growing delay whenever the port closes.
+import { reconnectDelaySeconds } from "./reconnect.js";
+
+export const kHostName = "qelm";
+
+// How the host stands: "connecting", "connected", "missing" (no host registered) or "lost"
+// (it was there and went, or would not start).
+export class HostConnection {
+  // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer.
+  // onChange() is called whenever state, status or error changed.
+  constructor({ connect, setTimer, onChange, onStatus = () => {}, wantCompanion = () => true,
+                now = Date.now }) {
+    this.now = now;
+    this.connect = connect;
+    this.setTimer = setTimer;
+    this.onChange = onChange;
+    this.onStatus = onStatus;
+    this.wantCompanion = wantCompanion;
+    this.state = "connecting";
+    this.error = null;
+    this.status = null;
+    this.retryAt = null;
+    this.failedTries = 0;
+    this.nextId = 1;
+    this.pending = new Map();
+    this.port = null;
+  }
+
+  open() {
+    this.retryAt = null;
+    const port = this.connect(kHostName);
+    this.port = port;
+    port.onMessage.addListener((message) => this.receive(port, message));
+    port.onDisconnect.addListener(() => this.closed(port));
+    this.greet(port);
+  }
+
+  async greet(port) {
+    try {
+      const hello = await this.request("hello");
+      this.failedTries = 0;
+      this.state = "connected";
+      this.error = null;
+      this.version = hello.version;
+      this.onChange();
+      if (this.wantCompanion()) {
+        await this.request("start").catch((error) => {
+          this.error = error.message;
+        });
+      }
+      this.takeStatus(await this.request("status"));
+    } catch (error) {
+      if (port === this.port) {
+        this.error = error.message;
+        this.onChange();
+      }
+    }
+  }
+
+  request(cmd, fields = {}) {
+    if (!this.port) {
+      return Promise.reject(new Error("the host qelm is not connected"));
+    }
+    const id = this.nextId++;
+    const port = this.port;
+    return new Promise((resolve, reject) => {
+      this.pending.set(id, { resolve, reject });
+      try {
+        port.postMessage({ ...fields, id, cmd });
+      } catch (error) {
+        this.pending.delete(id);
+        reject(error);
+      }
+    });
+  }
+
+  receive(port, message) {
+    if (port !== this.port || message === null || typeof message !== "object") {
+      return;
+    }
+    if (message.event === "status") {
+      this.takeStatus(message);
+      return;
+    }
+    const waiting = this.pending.get(message.id);
+    if (!waiting) {
+      return;
+    }
+    this.pending.delete(message.id);
+    if (message.ok) {
+      waiting.resolve(message);
+    } else {
+      waiting.reject(new Error(message.error ?? "the host refused without saying why"));
+    }
+  }
+
+  takeStatus(message) {
+    const { running, pid, settings, comment, metrics } = message;
+    const previous = this.status;
+    this.status = { running, pid, settings, comment, metrics };
+    this.onStatus(this.status, previous);
+    this.onChange();
+  }
+
+  closed(port) {
+    if (port !== this.port) {
+      return;
+    }
+    this.port = null;
+    const why = port.error?.message ?? "";
+    const missing = /No such native application/i.test(why);
+    for (const waiting of this.pending.values()) {
+      waiting.reject(new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
+    }
+    this.pending.clear();
+    this.state = missing ? "missing" : "lost";
+    this.error = missing ? null : why || "the host qelm ended";
+    this.status = null;
+    const delayMs = reconnectDelaySeconds(this.failedTries++) * 1000;
+    this.retryAt = this.now() + delayMs;
+    this.setTimer(() => this.open(), delayMs);
+    this.onChange();
+  }
+}

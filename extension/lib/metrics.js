@@ -1,0 +1,73 @@
+// Reads the figures out of the companion's memory-metrics text, for example
+//   "Browser WorkingSetSize = 123456K \nPlugin-Container WorkingSetSize = 2048K\n
+//    \nMemory in usage:      45%\nPhysical memory:   16384M ...".
+// A text without the memory lines (the notice written at exit, or none) gives null.
+
+const kMemoryLines = [
+  { key: "memoryLoad", label: "Memory in usage", unit: "%" },
+  { key: "physical", label: "Physical memory", unit: "M" },
+  { key: "freePhysical", label: "Free physical memory", unit: "M" },
+  { key: "pagingFile", label: "Paging file", unit: "M" },
+  { key: "freePagingFile", label: "Free paging file", unit: "M" },
+  { key: "virtual", label: "Virtual memory", unit: "M" },
+  { key: "freeVirtual", label: "Free virtual memory", unit: "M" },
+];
+
+function numberAfter(text, pattern) {
+  const match = pattern.exec(text);
+  return match ? Number(match[1]) : null;
+}
+
+export function parseMetrics(text) {
+  if (typeof text !== "string") {
+    return null;
+  }
+  const figures = {
+    // Pale Moon's figure carries no "Browser" word; "Plugin-Container" never starts a line.
+    browserKiB: numberAfter(text, /^(?:Browser )?WorkingSetSize = (\d+)K/m),
+    pluginHostKiB: numberAfter(text, /^Plugin-Container WorkingSetSize = (\d+)K/m),
+  };
+  for (const line of kMemoryLines) {
+    const figure = numberAfter(text, new RegExp(`^${line.label}: *(-?\\d+)${line.unit}`, "m"));
+    if (figure === null) {
+      return null;
+    }
+    figures[line.key] = figure;
+  }
+  return figures;
+}
+
+const kGrouped = new Intl.NumberFormat("en-US");
+const kOneDecimal = new Intl.NumberFormat("en-US", { minimumFractionDigits: 1,
+                                                     maximumFractionDigits: 1 });
+
+function kibibytes(figure) {
+  return figure === null ? "not running" : `${kGrouped.format(figure)} KiB`;
+}
+
+// Mebibytes in the largest unit that keeps at least one whole one.
+export function sizeText(mebibytes) {
+  if (mebibytes >= 1024 * 1024) {
+    return `${kOneDecimal.format(mebibytes / (1024 * 1024))} TiB`;
+  }
+  if (mebibytes >= 1024) {
+    return `${kOneDecimal.format(mebibytes / 1024)} GiB`;
+  }
+  return `${kGrouped.format(mebibytes)} MiB`;
+}
+
+function freeOf(total, free) {
+  return `${sizeText(free)} free of ${sizeText(total)}`;
+}
+
+// The figures as a person reads them: [label, value] rows.
+export function metricsRows(figures) {
+  return [
+    ["Browser working set", kibibytes(figures.browserKiB)],
+    ["Plug-in host working set", kibibytes(figures.pluginHostKiB)],
+    ["Memory in use", `${figures.memoryLoad} %`],
+    ["Physical memory", freeOf(figures.physical, figures.freePhysical)],
+    ["Paging file", freeOf(figures.pagingFile, figures.freePagingFile)],
+    ["Virtual memory", freeOf(figures.virtual, figures.freeVirtual)],
+  ];
+}

@@ -1,0 +1,34 @@
+// What the toolbar button and the popup say about the host and the companion.
+import { parseMetrics } from "./metrics.js";
+
+export const kInstallCommand = "qelmctl install";
+
+// One line for the popup, and the button's badge, its colour and its tooltip.
+export function describe(host) {
+  if (host.state === "missing") {
+    return {
+      line: "The QELM host is not installed",
+      badge: "!",
+      color: "#d70022",
+      title: `QELM: the host is not installed (run ${kInstallCommand})`,
+    };
+  }
+  if (host.state !== "connected" || !host.status) {
+    const line = host.state === "lost" ? "The QELM host has ended" : "Connecting to the QELM host";
+    return { line, badge: "!", color: "#d70022", title: `QELM: ${line.toLowerCase()}` };
+  }
+  if (!host.status.running) {
+    return { line: "QELM is not running", badge: "off", color: "#5b5b66",
+             title: "QELM is not running" };
+  }
+  const figures = parseMetrics(host.status.metrics);
+  const workingSet = figures?.browserKiB;
+  return {
+    line: `QELM is running (process ${host.status.pid})`,
+    badge: figures ? `${figures.memoryLoad}%` : "",
+    color: "#0060df",
+    title: workingSet != null
+      ? `QELM: the browser's working set is ${new Intl.NumberFormat("en-US").format(workingSet)} KiB`
+      : "QELM is running",
+  };
+}

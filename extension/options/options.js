@@ -1,0 +1,180 @@
+// The options page: every setting of the companion's key, checked here before one "set" writes
+// them all (the host then has the companion reload them).
+import {
+  blacklistNames, defaultValues, kSettings, programNameError, validate,
+} from "../lib/settings.js";
+import { describe } from "../lib/view.js";
+
+const $ = (id) => document.getElementById(id);
+const element = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
+const controls = new Map();
+let programs = [];
+let filled = false;
+let keyExists = false;
+
+function messageFor(name) {
+  return $(`message-${name}`);
+}
+
+function showProgramList() {
+  const list = $("programs");
+  list.replaceChildren(...programs.map((name) => {
+    const remove = element("button", { type: "button", textContent: "Remove" });
+    remove.setAttribute("aria-label", `Remove ${name}`);
+    remove.addEventListener("click", () => {
+      programs = programs.filter((other) => other !== name);
+      showProgramList();
+    });
+    const row = element("li");
+    row.append(element("span", { textContent: name }), remove);
+    return row;
+  }));
+  if (programs.length === 0) {
+    list.append(element("li", { className: "empty", textContent: "No program is left alone." }));
+  }
+}
+
+function addProgram() {
+  const input = $("program-name");
+  const name = input.value.trim();
+  const error = programNameError(name, programs);
+  messageFor("blacklist").textContent = error ?? "";
+  input.setAttribute("aria-invalid", String(Boolean(error)));
+  if (!error) {
+    programs.push(name);
+    input.value = "";
+    showProgramList();
+  }
+}
+
+function programListControl() {
+  const box = element("div", { className: "list" });
+  const input = element("input", { type: "text", id: "program-name", placeholder: "A program's name, such as notepad.exe" });
+  input.addEventListener("keydown", (event) => {
+    if (event.key === "Enter") {
+      event.preventDefault();
+      addProgram();
+    }
+  });
+  const add = element("button", { type: "button", id: "add-program", textContent: "Add" });
+  add.addEventListener("click", addProgram);
+  const adding = element("div", { className: "add" });
+  adding.append(input, add);
+  box.append(element("ul", { id: "programs" }), adding);
+  return box;
+}
+
+function fieldFor(setting) {
+  const field = element("div", { className: "field" });
+  const label = element("label", { textContent: setting.label, htmlFor: setting.name });
+  const range = setting.kind === "minutes"
+    ? `; ${setting.min} to ${setting.max} minutes, ${setting.default} by default`
+    : setting.kind === "switch" ? `; ${setting.default ? "on" : "off"} by default` : "";
+  const help = element("span", { className: "help muted", textContent: setting.help + range });
+  const message = element("span", { className: "message error", id: `message-${setting.name}` });
+  message.setAttribute("role", "alert");
+  field.append(label, help);
+  if (setting.kind === "list") {
+    label.htmlFor = "program-name";
+    field.append(programListControl());
+  } else {
+    const control = element("span", { className: "control" });
+    const input = setting.kind === "switch"
+      ? element("input", { type: "checkbox", id: setting.name })
+      : element("input", { type: "text", id: setting.name, className: "minutes",
+                           inputMode: "numeric" });
+    controls.set(setting.name, input);
+    control.append(input);
+    if (setting.kind === "minutes") {
+      control.append(element("span", { className: "muted", textContent: "minutes" }));
+    }
+    field.append(control);
+  }
+  field.append(message);
+  return field;
+}
+
+function fill(values) {
+  for (const setting of kSettings) {
+    const value = values[setting.name] ?? setting.default;
+    if (setting.kind === "list") {
+      programs = blacklistNames(value);
+      showProgramList();
+    } else if (setting.kind === "switch") {
+      controls.get(setting.name).checked = Boolean(value);
+    } else {
+      controls.get(setting.name).value = String(value);
+    }
+  }
+}
+
+function formValues() {
+  const form = {};
+  for (const setting of kSettings) {
+    const control = controls.get(setting.name);
+    form[setting.name] = setting.kind === "list" ? programs
+      : setting.kind === "switch" ? control.checked : control.value;
+  }
+  return form;
+}
+
+function showErrors(errors) {
+  for (const setting of kSettings) {
+    if (setting.kind !== "list") {
+      messageFor(setting.name).textContent = errors[setting.name] ?? "";
+      controls.get(setting.name).setAttribute("aria-invalid", String(Boolean(errors[setting.name])));
+    }
+  }
+}
+
+function answer(text, failed) {
+  $("answer").textContent = text;
+  $("answer").className = failed ? "error" : "ok";
+}
+
+async function ask(cmd, fields) {
+  return browser.runtime.sendMessage({ type: "ask", cmd, fields });
+}
+
+async function save(values) {
+  const checked = validate(values);
+  showErrors(checked.errors ?? {});
+  if (checked.errors) {
+    answer("Nothing was saved: mend the fields marked above.", true);
+    return;
+  }
+  try {
+    if (!keyExists) {
+      await ask("defaults");
+    }
+    const reply = await ask("set", { values: checked.values });
+    const reload = reply.reloaded === undefined ? "QELM is not running; it reads them when it starts."
+      : reply.reloaded ? "QELM has reloaded them." : "QELM did not answer the reload.";
+    answer(`Saved ${reply.written.length} settings. ${reload}`, reply.reloaded === false);
+  } catch (error) {
+    answer(`Nothing was saved: ${error.message}`, true);
+  }
+}
+
+function show(state) {
+  $("state").textContent = describe(state).line;
+  $("install").hidden = state.state !== "missing";
+  const settings = state.status?.settings;
+  if (settings && !filled) {
+    filled = true;
+    fill(settings);
+  }
+  keyExists = Boolean(settings && Object.keys(settings).length > 0);
+}
+
+$("fields").append(...kSettings.map(fieldFor));
+fill(defaultValues());
+$("settings").addEventListener("submit", (event) => {
+  event.preventDefault();
+  save(formValues());
+});
+$("defaults").addEventListener("click", () => {
+  fill(defaultValues());
+  save(formValues());
+});
+browser.runtime.connect({ name: "view" }).onMessage.addListener(show);

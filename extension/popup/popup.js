@@ -1,0 +1,71 @@
+// The toolbar popup: the state, the live figures, the latest comment, and the commands.
+import { metricsRows, parseMetrics } from "../lib/metrics.js";
+import { describe } from "../lib/view.js";
+
+const $ = (id) => document.getElementById(id);
+let last = null;
+
+function showMetrics(text) {
+  const figures = parseMetrics(text);
+  $("figures").hidden = !figures;
+  if (!figures) {
+    return;
+  }
+  $("metrics").replaceChildren(...metricsRows(figures).map(([label, value]) => {
+    const row = document.createElement("tr");
+    for (const text of [label, value]) {
+      row.append(Object.assign(document.createElement("td"), { textContent: text }));
+    }
+    return row;
+  }));
+}
+
+function showComment(comment, seenAt) {
+  $("latest").hidden = !comment;
+  // The companion's comments carry blank lines and a trailing line feed of their own.
+  $("comment").textContent = (comment ?? "").replace(/\s*\n\s*/g, "\n").trim();
+  $("comment-time").textContent = seenAt
+    ? `at ${new Date(seenAt).toLocaleTimeString([], { hour: "2-digit", minute: "2-digit" })}`
+    : "";
+}
+
+function show(state) {
+  last = state;
+  const connected = state.state === "connected" && state.status;
+  const running = Boolean(connected && state.status.running);
+  let line = describe(state).line;
+  if (state.retryAt && state.state !== "connected") {
+    line += `; trying again in ${Math.max(1, Math.ceil((state.retryAt - Date.now()) / 1000))} s`;
+  }
+  $("state").textContent = line;
+  $("install").hidden = state.state !== "missing";
+  showMetrics(running ? state.status.metrics : null);
+  showComment(connected ? state.status.comment : null, state.commentSeenAt);
+  const global = Boolean(state.status?.settings?.global);
+  $("global").textContent = global ? "Global mode off" : "Global mode on";
+  $("start-stop").textContent = running ? "Stop QELM" : "Start QELM";
+  $("recover").disabled = !running;
+  $("global").disabled = !connected;
+  $("start-stop").disabled = !connected;
+  if (state.error) {
+    $("error").textContent = state.error;
+  }
+}
+
+async function ask(cmd, fields) {
+  $("error").textContent = "";
+  try {
+    await browser.runtime.sendMessage({ type: "ask", cmd, fields });
+  } catch (error) {
+    $("error").textContent = error.message;
+  }
+}
+
+$("recover").addEventListener("click", () => ask("tab"));
+$("global").addEventListener("click", () =>
+  ask("set", { values: { global: last?.status?.settings?.global ? 0 : 1 } }));
+$("start-stop").addEventListener("click", () =>
+  ask(last?.status?.running ? "exit" : "start"));
+$("options").addEventListener("click", () => browser.runtime.openOptionsPage());
+
+browser.runtime.connect({ name: "view" }).onMessage.addListener(show);

@@ -1,0 +1,163 @@
+// The extension's own logic where it branches: the figures, the options' checks, the reconnect
+// delays, and the port to the host against a stand-in.
+import assert from "node:assert/strict";
+import { test } from "node:test";
+import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";
+import { reconnectDelaySeconds } from "../../extension/lib/reconnect.js";
+import {
+  blacklistNames, blacklistText, defaultValues, programNameError, validate,
+} from "../../extension/lib/settings.js";
+import { HostConnection } from "../../extension/lib/host.js";
+import { describe } from "../../extension/lib/view.js";
+
+const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
+  "\nPaging file:   12288M\nFree paging file:    4096M\nVirtual memory: 134217727M" +
+  "\nFree virtual memory: 134217000M";
+
+test("the figures are read out of the metrics text of each layout", () => {
+  const firefox = parseMetrics(
+    `Browser WorkingSetSize = 123456K \nPlugin-Container WorkingSetSize = 2048K\n${kMemory}`);
+  assert.deepEqual(firefox, {
+    browserKiB: 123456, pluginHostKiB: 2048, memoryLoad: 45, physical: 8192, freePhysical: 1024,
+    pagingFile: 12288, freePagingFile: 4096, virtual: 134217727, freeVirtual: 134217000,
+  });
+  assert.equal(parseMetrics(`WorkingSetSize = 77K\n${kMemory}`).browserKiB, 77);
+  const none = parseMetrics(`\n${kMemory}`);
+  assert.equal(none.browserKiB, null);
+  assert.deepEqual(metricsRows(none).slice(0, 4), [
+    ["Browser working set", "not running"], ["Plug-in host working set", "not running"],
+    ["Memory in use", "45 %"], ["Physical memory", "1.0 GiB free of 8.0 GiB"],
+  ]);
+  assert.equal(metricsRows(none)[5][1], "128.0 TiB free of 128.0 TiB");
+  assert.equal(parseMetrics("Activate Lumbrel To See Current WorkingSetSize"), null);
+  assert.equal(parseMetrics(null), null);
+});
+
+test("the options are checked before anything is sent", () => {
+  const form = { ...defaultValues(), app_1: true, global: false, blacklist: [] };
+  assert.deepEqual(validate({ ...form, startupDelay: " 15 " }).values, {
+    ...defaultValues(), startupDelay: 15,
+  });
+  for (const [name, given] of [["primaryTimeout", "0"], ["tabDelay", "1441"],
+                               ["startupDelay", "-1"], ["startupDelay", "1.5"],
+                               ["primaryTimeout", ""], ["tabDelay", "ten"]]) {
+    const checked = validate({ ...form, [name]: given });
+    assert.deepEqual(Object.keys(checked.errors), [name], `${name} = ${given}`);
+    assert.equal(checked.values, undefined);
+  }
+  assert.deepEqual(blacklistNames("none"), []);
+  assert.deepEqual(blacklistNames("a.exe; B.EXE;;"), ["a.exe", "B.EXE"]);
+  assert.equal(blacklistText([]), "none");
+  assert.equal(validate({ ...form, blacklist: ["a.exe", "b.exe"] }).values.blacklist,
+               "a.exe;b.exe");
+  for (const bad of ["", "c:\\a.exe", "a;b.exe", "NONE", "A.EXE", "x".repeat(260)]) {
+    assert.notEqual(programNameError(bad, ["a.exe"]), null, bad);
+  }
+  assert.equal(programNameError("notepad.exe", ["a.exe"]), null);
+});
+
+test("reconnecting waits longer after each failure, at most a minute", () => {
+  assert.deepEqual([0, 1, 2, 3, 4, 5, 6, 7, 50].map(reconnectDelaySeconds),
+                   [1, 2, 4, 8, 16, 32, 60, 60, 60]);
+});
+
+// A stand-in for runtime.connectNative's port.
+function standInPort() {
+  const listeners = { message: [], disconnect: [] };
+  return {
+    sent: [],
+    error: null,
+    onMessage: { addListener: (listener) => listeners.message.push(listener) },
+    onDisconnect: { addListener: (listener) => listeners.disconnect.push(listener) },
+    postMessage(message) { this.sent.push(message); },
+    reply(fields) {
+      const request = this.sent.find((message) => message.id !== undefined && !message.answered);
+      request.answered = true;
+      for (const listener of listeners.message) listener({ id: request.id, ok: true, ...fields });
+      return request;
+    },
+    push(message) { for (const listener of listeners.message) listener(message); },
+    close(error) {
+      this.error = error ? { message: error } : null;
+      for (const listener of listeners.disconnect) listener(this);
+    },
+  };
+}
+
+function connection({ wantCompanion = () => true } = {}) {
+  const ports = [];
+  const timers = [];
+  const statuses = [];
+  const host = new HostConnection({
+    connect: () => { ports.push(standInPort()); return ports.at(-1); },
+    setTimer: (run, ms) => timers.push({ run, ms }),
+    onChange: () => {},
+    onStatus: (status, previous) => statuses.push({ status, previous }),
+    wantCompanion,
+    now: () => 1000,
+  });
+  host.open();
+  return { host, ports, timers, statuses };
+}
+
+const settle = () => new Promise((resolve) => setImmediate(resolve));
+
+test("a connection greets the host, starts the companion, then takes its status", async () => {
+  const { host, ports, statuses } = connection();
+  const port = ports[0];
+  assert.equal(port.reply({ version: "1.0.0.1", running: false }).cmd, "hello");
+  await settle();
+  assert.equal(host.state, "connected");
+  assert.equal(port.reply({ running: true, pid: 9, started: true }).cmd, "start");
+  await settle();
+  assert.equal(port.reply({ running: true, pid: 9, settings: {}, comment: null }).cmd, "status");
+  await settle();
+  assert.equal(statuses.at(-1).status.pid, 9);
+  port.push({ event: "status", running: true, pid: 9, settings: {}, comment: "c", metrics: null });
+  assert.equal(host.status.comment, "c");
+  assert.equal(statuses.at(-1).previous.comment, null);
+});
+
+test("the host's refusals reach the caller and a refused start is kept as the error", async () => {
+  const { host, ports } = connection();
+  const port = ports[0];
+  port.reply({ version: "1.0.0.1", running: false });
+  await settle();
+  const start = port.sent.find((message) => message.cmd === "start");
+  port.push({ id: start.id, ok: false, error: "QELM ended at once: it runs only beside a browser" });
+  start.answered = true;
+  await settle();
+  assert.equal(host.error, "QELM ended at once: it runs only beside a browser");
+  const asked = host.request("tab");
+  const tab = port.sent.at(-1);
+  port.push({ id: tab.id, ok: false, error: "QELM is not running" });
+  await assert.rejects(asked, /QELM is not running/);
+});
+
+test("a user who stopped the companion keeps it stopped on a new connection", async () => {
+  const { ports } = connection({ wantCompanion: () => false });
+  ports[0].reply({ version: "1.0.0.1", running: false });
+  await settle();
+  assert.equal(ports[0].reply({ running: false, settings: {} }).cmd, "status");
+});
+
+test("a closed port fails what waits, says why, and connects again later and later", async () => {
+  const { host, ports, timers } = connection();
+  const waiting = host.request("status");
+  ports[0].close("No such native application qelm");
+  await assert.rejects(waiting, /not installed/);
+  assert.equal(host.state, "missing");
+  assert.equal(host.retryAt, 2000);
+  await assert.rejects(host.request("tab"), /not connected/);
+  timers[0].run();
+  ports[1].close("An unexpected error occurred");
+  assert.equal(host.state, "lost");
+  assert.equal(host.error, "An unexpected error occurred");
+  assert.deepEqual(timers.map((timer) => timer.ms), [1000, 2000]);
+  assert.equal(describe(host).badge, "!");
+  timers[1].run();
+  ports[2].reply({ version: "1.0.0.1", running: true });
+  await settle();
+  ports[2].close(null);
+  assert.equal(timers.at(-1).ms, 1000, "a greeting resets the delay");
+});
