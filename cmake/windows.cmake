@@ -52,4 +52,5 @@ target_link_options(fixture_browser PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(fixture_browser)
 
 include(${CMAKE_SOURCE_DIR}/tests/scenario/scenarios.cmake)
+include(${CMAKE_SOURCE_DIR}/tests/firefox/firefox.cmake)
 include(${CMAKE_SOURCE_DIR}/tests/bench/bench.cmake)

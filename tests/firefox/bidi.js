@@ -1,0 +1,159 @@
+// A real headless Firefox driven over WebDriver BiDi: a profile and a home of its own, the
+// extension installed temporarily, tabs, scripts in any page, screenshots.
+import { spawn } from "node:child_process";
+import { mkdirSync, writeFileSync } from "node:fs";
+import { join } from "node:path";
+import WebSocket from "ws";
+
+const kFirefox = "/usr/bin/firefox-esr";
+const kStartTimeoutMs = 60000;
+
+function userPrefs(prefs) {
+  return Object.entries(prefs)
+    .map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`)
+    .join("");
+}
+
+export class Firefox {
+  // home: a folder for HOME (native-messaging manifests live below it); prefs: more of user.js.
+  static async launch({ home, prefs = {} }) {
+    const profile = join(home, "profile");
+    mkdirSync(profile, { recursive: true });
+    writeFileSync(join(profile, "user.js"), userPrefs({
+      "xpinstall.signatures.required": false,
+      "browser.shell.checkDefaultBrowser": false,
+      "browser.startup.homepage_override.mstone": "ignore",
+      "browser.aboutwelcome.enabled": false,
+      "datareporting.policy.dataSubmissionEnabled": false,
+      "app.update.disabledForTesting": true,
+      ...prefs,
+    }));
+    const child = spawn(kFirefox, ["--headless", "--no-remote", "--remote-debugging-port", "0",
+                                   "--profile", profile], {
+      env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: "1" },
+      stdio: ["ignore", "ignore", "pipe"],
+    });
+    const url = await new Promise((resolve, reject) => {
+      let seen = "";
+      const timer = setTimeout(() => reject(new Error(`Firefox did not listen: ${seen}`)),
+                               kStartTimeoutMs);
+      child.stderr.on("data", (chunk) => {
+        seen += chunk;
+        const match = /WebDriver BiDi listening on (ws:\/\/[^\s]+)/.exec(seen);
+        if (match) {
+          clearTimeout(timer);
+          resolve(match[1]);
+        }
+      });
+      child.on("exit", (code) => reject(new Error(`Firefox ended (${code}): ${seen}`)));
+    });
+    const firefox = new Firefox(child, new WebSocket(`${url}/session`));
+    await new Promise((resolve, reject) => {
+      firefox.socket.once("open", resolve);
+      firefox.socket.once("error", reject);
+    });
+    await firefox.send("session.new", { capabilities: {} });
+    return firefox;
+  }
+
+  constructor(child, socket) {
+    this.child = child;
+    this.socket = socket;
+    this.nextId = 1;
+    this.pending = new Map();
+    this.listeners = new Set();
+    socket.on("message", (data) => this.receive(JSON.parse(data)));
+  }
+
+  receive(message) {
+    if (message.type === "event") {
+      for (const listener of this.listeners) {
+        listener(message);
+      }
+      return;
+    }
+    const waiting = this.pending.get(message.id);
+    this.pending.delete(message.id);
+    if (message.type === "error") {
+      waiting?.reject(new Error(`${message.error}: ${message.message}`));
+    } else {
+      waiting?.resolve(message.result);
+    }
+  }
+
+  send(method, params) {
+    const id = this.nextId++;
+    this.socket.send(JSON.stringify({ id, method, params }));
+    return new Promise((resolve, reject) => this.pending.set(id, { resolve, reject }));
+  }
+
+  async installExtension(path) {
+    return (await this.send("webExtension.install", { extensionData: { type: "path", path } }))
+      .extension;
+  }
+
+  async tabs() {
+    return (await this.send("browsingContext.getTree", { maxDepth: 0 })).contexts;
+  }
+
+  async newTab(url) {
+    const { context } = await this.send("browsingContext.create", { type: "tab" });
+    if (url) {
+      await this.send("browsingContext.navigate", { context, url, wait: "complete" });
+    }
+    return context;
+  }
+
+  activate(context) {
+    return this.send("browsingContext.activate", { context });
+  }
+
+  // The value of an expression (awaited when it is a promise) in the tab's page.
+  async evaluate(context, expression) {
+    const result = await this.send("script.evaluate", {
+      expression, target: { context }, awaitPromise: true, resultOwnership: "none",
+      serializationOptions: { maxObjectDepth: 4 },
+    });
+    if (result.type === "exception") {
+      throw new Error(`${expression}: ${result.exceptionDetails.text}`);
+    }
+    return deserialize(result.result);
+  }
+
+  // The PNG of the tab's whole page, or of the part the clip box (page coordinates) covers.
+  async screenshot(context, clip) {
+    const params = { context, origin: "document",
+                     ...(clip ? { clip: { type: "box", ...clip } } : {}) };
+    return Buffer.from((await this.send("browsingContext.captureScreenshot", params)).data,
+                       "base64");
+  }
+
+  async close() {
+    const ended = new Promise((resolve) => this.child.once("exit", resolve));
+    try {
+      await Promise.race([this.send("browser.close", {}),
+                          new Promise((resolve) => setTimeout(resolve, 5000))]);
+    } catch {
+      // The socket may close before the answer comes; the process's end is what counts.
+    }
+    this.socket.close();
+    const timer = setTimeout(() => this.child.kill("SIGKILL"), 10000);
+    await ended;
+    clearTimeout(timer);
+  }
+}
+
+// A BiDi remote value as plain JavaScript.
+function deserialize(value) {
+  switch (value.type) {
+    case "undefined": return undefined;
+    case "null": return null;
+    case "string": case "boolean": return value.value;
+    case "number": return typeof value.value === "string" ? Number(value.value) : value.value;
+    case "array": return value.value.map(deserialize);
+    case "object":
+      return Object.fromEntries(value.value.map(([key, item]) =>
+        [typeof key === "string" ? key : deserialize(key), deserialize(item)]));
+    default: return value.value;
+  }
+}

@@ -1,0 +1,225 @@
+// The extension in a real headless Firefox against the real qelm-host.exe and qelm.exe under
+// Wine (prepared by ./run): what a user sees and what reaches the companion's key.
+import assert from "node:assert/strict";
+import { spawn, spawnSync } from "node:child_process";
+import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join } from "node:path";
+import { after, before, test } from "node:test";
+import { fileURLToPath } from "node:url";
+import { Firefox } from "./bidi.js";
+
+const root = join(dirname(fileURLToPath(import.meta.url)), "..", "..");
+const extension = join(root, "extension");
+const work = process.env.QELM_WORK;
+const bin = process.env.QELM_BIN;
+const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
+const kUuid = "5d4cdb61-0a3e-4f6c-9d0b-8c1f3e7a2b94";
+const kPrefs = {
+  "extensions.webextensions.uuids": JSON.stringify({ "qelm@qelm.org": kUuid }),
+  // A background that could be suspended would be within a second; this one must not be.
+  "extensions.background.idle.timeout": 1,
+};
+const pageUrl = (path) => `moz-extension://${kUuid}/${path}`;
+
+function qelmctl(...args) {
+  const run = spawnSync("/usr/lib/wine/wine64", [join(bin, "qelmctl.exe"), ...args],
+                        { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] });
+  return run.stdout.replaceAll("\r", "").trimEnd();
+}
+
+async function eventually(what, check, timeoutMs = 30000) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  for (;;) {
+    try {
+      last = await check();
+      if (last) {
+        return last;
+      }
+    } catch (error) {
+      last = error;
+    }
+    if (Date.now() > end) {
+      assert.fail(`${what}: still not so after ${timeoutMs} ms (last: ${last})`);
+    }
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+}
+
+async function launchWithHome(withHost) {
+  const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
+  if (withHost) {
+    const hosts = join(home, ".mozilla", "native-messaging-hosts");
+    mkdirSync(hosts, { recursive: true });
+    writeFileSync(join(hosts, "qelm.json"), JSON.stringify({
+      name: "qelm", description: "QELM's native-messaging host under Wine",
+      path: process.env.QELM_LAUNCHER, type: "stdio", allowed_extensions: ["qelm@qelm.org"],
+    }));
+  }
+  const firefox = await Firefox.launch({ home, prefs: kPrefs });
+  await firefox.installExtension(extension);
+  return firefox;
+}
+
+// The tab that shows one of the extension's pages; a first install opens the options page.
+async function pageTab(firefox, path) {
+  return eventually(`the tab of ${path}`, async () =>
+    (await firefox.tabs()).find((tab) => tab.url === pageUrl(path))?.context);
+}
+
+async function openPopupInTab(firefox, optionsTab) {
+  await firefox.evaluate(optionsTab,
+                         "browser.tabs.create({ url: browser.runtime.getURL('popup/popup.html') })" +
+                         ".then(() => true)");
+  return pageTab(firefox, "popup/popup.html");
+}
+
+const text = (firefox, tab, id) =>
+  firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).innerText`);
+const click = (firefox, tab, id) =>
+  firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).click()`);
+const badge = (firefox, tab) => firefox.evaluate(tab, "browser.browserAction.getBadgeText({})");
+
+async function saveScreenshot(firefox, tab, name, selector) {
+  await firefox.activate(tab);
+  const box = await firefox.evaluate(tab, `(() => { const r = document.querySelector(
+    ${JSON.stringify(selector)}).getBoundingClientRect();
+    return { x: r.x + scrollX, y: r.y + scrollY, width: r.width, height: r.height }; })()`);
+  const margin = name === "options" ? 16 : 0;
+  mkdirSync(screenshots, { recursive: true });
+  writeFileSync(join(screenshots, `${name}.png`), await firefox.screenshot(tab, {
+    x: Math.max(box.x - margin, 0), y: Math.max(box.y - margin, 0),
+    width: box.width + 2 * margin, height: box.height + 2 * margin,
+  }));
+}
+
+let firefox;
+let optionsTab;
+let popupTab;
+
+before(async () => {
+  assert.ok(work && bin, "run through tests/firefox/run");
+  firefox = await launchWithHome(true);
+  optionsTab = await pageTab(firefox, "options/options.html");
+});
+
+after(async () => {
+  await firefox?.close();
+});
+
+test("the extension starts the companion with the browser", async () => {
+  await eventually("QELM running", () => qelmctl("status").startsWith("QELM is running"));
+  await eventually("the options page says so", async () =>
+    /^QELM is running \(process \d+\)$/.test(await text(firefox, optionsTab, "state")));
+});
+
+test("the options page refuses what is not valid and writes nothing", async () => {
+  await firefox.evaluate(optionsTab, "document.getElementById('startupDelay').value = 'soon'");
+  await click(firefox, optionsTab, "save");
+  assert.equal(await text(firefox, optionsTab, "message-startupDelay"),
+               "Type a whole number of minutes from 0 to 1440.");
+  assert.match(await text(firefox, optionsTab, "answer"), /^Nothing was saved/);
+  await firefox.evaluate(optionsTab, "document.getElementById('program-name').value = 'a/b.exe'");
+  await click(firefox, optionsTab, "add-program");
+  assert.match(await text(firefox, optionsTab, "message-blacklist"), /no folder/);
+  assert.equal(qelmctl("get", "startupDelay"), "0");
+  assert.equal(qelmctl("get", "blacklist"), "none");
+});
+
+test("saving the options writes the key and the companion reloads them", async () => {
+  await firefox.evaluate(optionsTab, `(() => {
+    document.getElementById('startupDelay').value = '0';
+    document.getElementById('activateKVDisplayEvents').checked = true;
+    document.getElementById('primaryTimeout').value = '7';
+    document.getElementById('program-name').value = 'notepad.exe';
+    document.getElementById('add-program').click();
+  })()`);
+  await click(firefox, optionsTab, "save");
+  await eventually("the host's answer", async () =>
+    (await text(firefox, optionsTab, "answer")) === "Saved 10 settings. QELM has reloaded them.");
+  assert.equal(qelmctl("get", "activateKVDisplayEvents"), "1");
+  assert.equal(qelmctl("get", "primaryTimeout"), "7");
+  assert.equal(qelmctl("get", "blacklist"), "notepad.exe");
+  const log = () => readFileSync(join(work, "host.log"), "utf8");
+  await eventually("the loader's trace", () =>
+    log().includes("dwPrimaryTimeout: <: 7 :>") && log().includes("blackList: <: notepad.exe :>") &&
+    log().includes("dwActivateKVDisplayEvents: <: 1 :>"));
+});
+
+test("switching between two tabs leads to the tab-selection comment", async () => {
+  const first = await firefox.newTab("about:blank");
+  const second = await firefox.newTab("about:blank");
+  await firefox.activate(first);
+  await firefox.activate(second);
+  await eventually("the comment in the key", () =>
+    qelmctl("get", "activateEventComment").startsWith("Memory Recovery Between A Tab Selection"));
+});
+
+test("the popup shows the figures and the badge the memory load, both following a change",
+     async () => {
+  popupTab = await openPopupInTab(firefox, optionsTab);
+  const memoryLoad = () => /Memory in usage: *(\d+)%/.exec(
+    qelmctl("get", "activateEventMemoryMetrics"))?.[1];
+  await eventually("the figures and the badge", async () =>
+    /Plug-in host working set\tnot running/.test(await text(firefox, popupTab, "metrics")) &&
+    (await badge(firefox, popupTab)) === `${memoryLoad()}%`);
+
+  copyFileSync(join(bin, "fixture_browser.exe"), join(work, "plugin-container.exe"));
+  const pluginHost = spawn("/usr/lib/wine/wine64",
+                           [join(work, "plugin-container.exe"), "--no-window", "--memory", "16"],
+                           { stdio: "ignore" });
+  try {
+    await eventually("the plug-in host's figure", async () => {
+      const figure = /Plugin-Container WorkingSetSize = (\d+)K/.exec(
+        qelmctl("get", "activateEventMemoryMetrics"))?.[1];
+      const shown = Number(figure).toLocaleString("en-US");
+      return figure && (await text(firefox, popupTab, "metrics")).includes(
+        `Plug-in host working set\t${shown} KiB`) &&
+        (await badge(firefox, popupTab)) === `${memoryLoad()}%`;
+    });
+    assert.match(await text(firefox, popupTab, "comment"),
+                 /^Memory Recovery Between A Tab Selection/);
+    await saveScreenshot(firefox, popupTab, "popup", "body");
+    await saveScreenshot(firefox, optionsTab, "options", "main");
+  } finally {
+    pluginHost.kill();
+  }
+});
+
+test("the popup stops the companion and starts it again", async () => {
+  await click(firefox, popupTab, "start-stop");
+  await eventually("the popup says so", async () =>
+    (await text(firefox, popupTab, "state")) === "QELM is not running");
+  assert.equal(qelmctl("status").split("\n")[0], "QELM is not running");
+  assert.equal(await badge(firefox, popupTab), "off");
+  assert.equal(await text(firefox, popupTab, "start-stop"), "Start QELM");
+
+  await click(firefox, popupTab, "start-stop");
+  await eventually("running again", async () =>
+    /^QELM is running \(process \d+\)$/.test(await text(firefox, popupTab, "state")));
+  assert.match(qelmctl("status"), /^QELM is running/);
+  assert.equal(await text(firefox, popupTab, "error"), "");
+});
+
+test("the port to the host stayed open for the whole session", () => {
+  assert.equal(readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length, 1);
+});
+
+test("without a registered host the pages say it is not installed and how to install it",
+     async () => {
+  const bare = await launchWithHome(false);
+  try {
+    const options = await pageTab(bare, "options/options.html");
+    await eventually("the options page", async () =>
+      (await text(bare, options, "state")) === "The QELM host is not installed");
+    assert.match(await text(bare, options, "install"), /Run qelmctl install in the folder/);
+    const popup = await openPopupInTab(bare, options);
+    await eventually("the popup", async () =>
+      (await text(bare, popup, "state")).startsWith("The QELM host is not installed"));
+    assert.match(await text(bare, popup, "install"), /qelmctl install/);
+    assert.equal(await badge(bare, popup), "!");
+  } finally {
+    await bare.close();
+  }
+});

@@ -1,0 +1,19 @@
+# The browser side: the extension's own logic and its linter (node, from scripts/setup's npm
+# packages), and the extension end to end in a real headless Firefox against the programs of this
+# build under Wine.
+
+add_test(NAME extension.logic COMMAND node --test ${CMAKE_SOURCE_DIR}/tests/extension/)
+add_test(NAME extension.lint
+         COMMAND ${CMAKE_SOURCE_DIR}/node_modules/.bin/web-ext lint --warnings-as-errors
+                 --source-dir ${CMAKE_SOURCE_DIR}/extension --output text)
+set_tests_properties(extension.logic extension.lint PROPERTIES LABELS extension)
+
+add_test(NAME firefox.extension COMMAND ${CMAKE_CURRENT_LIST_DIR}/run)
+set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS firefox
+                                                  TIMEOUT 300)
+
+# The release files, so that packaging cannot rot: both archives with what they must hold.
+add_test(NAME package COMMAND sh -c
+         "scripts/package >/dev/null && unzip -Z1 dist/qelm-*-windows-x64.zip | sort | tr '\\n' ' ' | grep -qx 'README.txt qelm-host.exe qelm.exe qelmctl.exe ' && unzip -Z1 dist/qelm-*.xpi | grep -qx manifest.json"
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+set_tests_properties(package PROPERTIES LABELS package)
