@@ -2,7 +2,7 @@
 // browser, reports every tab selection, keeps the toolbar button up to date, shows each new
 // comment as a notification, and answers the popup and the options page.
 import { HostConnection } from "../lib/host.js";
-import { describe } from "../lib/view.js";
+import { commentToNotify, describe } from "../lib/view.js";
 
 // Set when the user stopped the companion, so that a new connection does not start it again.
 let stoppedByUser = false;
@@ -38,21 +38,16 @@ function showState() {
   }
 }
 
-function commentsOn(settings) {
-  return Boolean(settings?.activateKVDisplayEvents || settings?.activateVisualAcc);
-}
-
 function noticeComment(status, previous) {
-  if (!status.comment || status.comment === previous?.comment) {
-    return;
+  if (status.comment && status.comment !== previous?.comment) {
+    commentSeenAt = Date.now();
   }
-  commentSeenAt = Date.now();
-  // The first status of a connection carries whatever comment the key held before.
-  if (previous && commentsOn(status.settings)) {
+  const comment = commentToNotify(status, previous);
+  if (comment) {
     browser.notifications.create("qelm-comment", {
       type: "basic",
       title: "QELM",
-      message: status.comment,
+      message: comment,
       iconUrl: browser.runtime.getURL("icons/qelm.svg"),
     });
   }

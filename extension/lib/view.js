@@ -32,3 +32,13 @@ export function describe(host) {
       : "QELM is running",
   };
 }
+
+// The comment to show as a notification for this status, or null: a comment that is new since
+// the previous status of the same connection (the first one carries whatever the key held
+// before), while the companion writes comments.
+export function commentToNotify(status, previous) {
+  const settings = status.settings ?? {};
+  const commentsOn = Boolean(settings.activateKVDisplayEvents || settings.activateVisualAcc);
+  const isNew = Boolean(status.comment) && previous != null && status.comment !== previous.comment;
+  return commentsOn && isNew ? status.comment : null;
+}

@@ -8,7 +8,7 @@ import {
   blacklistNames, blacklistText, defaultValues, programNameError, validate,
 } from "../../extension/lib/settings.js";
 import { HostConnection } from "../../extension/lib/host.js";
-import { describe } from "../../extension/lib/view.js";
+import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
   "\nPaging file:   12288M\nFree paging file:    4096M\nVirtual memory: 134217727M" +
@@ -54,6 +54,18 @@ test("the options are checked before anything is sent", () => {
     assert.notEqual(programNameError(bad, ["a.exe"]), null, bad);
   }
   assert.equal(programNameError("notepad.exe", ["a.exe"]), null);
+});
+
+test("a notification comes for each new comment while comments are on, never for the old one",
+     () => {
+  const on = { activateKVDisplayEvents: 1 };
+  const status = (comment, settings = on) => ({ running: true, comment, settings });
+  assert.equal(commentToNotify(status("b"), status("a")), "b");
+  assert.equal(commentToNotify(status("b", { activateVisualAcc: 1 }), status("a")), "b");
+  assert.equal(commentToNotify(status("a"), status("a")), null);
+  assert.equal(commentToNotify(status("b"), null), null);
+  assert.equal(commentToNotify(status(null), status("a")), null);
+  assert.equal(commentToNotify(status("b", { activateKVDisplayEvents: 0 }), status("a")), null);
 });
 
 test("reconnecting waits longer after each failure, at most a minute", () => {

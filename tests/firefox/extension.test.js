@@ -17,8 +17,9 @@ const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox
 const kUuid = "5d4cdb61-0a3e-4f6c-9d0b-8c1f3e7a2b94";
 const kPrefs = {
   "extensions.webextensions.uuids": JSON.stringify({ "qelm@qelm.org": kUuid }),
-  // A background that could be suspended would be within a second; this one must not be.
-  "extensions.background.idle.timeout": 1,
+  // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
+  // least); this one must keep its port for the whole session.
+  "extensions.background.idle.timeout": 100,
 };
 const pageUrl = (path) => `moz-extension://${kUuid}/${path}`;
 
