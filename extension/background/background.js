@@ -12,6 +12,7 @@ const views = new Set();
 const host = new HostConnection({
   connect: (name) => browser.runtime.connectNative(name),
   setTimer: (run, ms) => setTimeout(run, ms),
+  clearTimer: (timer) => clearTimeout(timer),
   onChange: showState,
   onStatus: noticeComment,
   wantCompanion: () => !stoppedByUser,
@@ -39,7 +40,10 @@ function showState() {
 }
 
 function noticeComment(status, previous) {
-  if (status.comment && status.comment !== previous?.comment) {
+  // The first status of a connection tells nothing of when its comment came.
+  if (!previous) {
+    commentSeenAt = null;
+  } else if (status.comment !== previous.comment) {
     commentSeenAt = Date.now();
   }
   const comment = commentToNotify(status, previous);

@@ -3,17 +3,21 @@
 import { reconnectDelaySeconds } from "./reconnect.js";
 
 export const kHostName = "qelm";
+// Longer than the host's own longest wait (10 s for the companion to start).
+export const kAnswerTimeoutMs = 20000;
 
 // How the host stands: "connecting", "connected", "missing" (no host registered) or "lost"
 // (it was there and went, or would not start).
 export class HostConnection {
-  // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer.
-  // onChange() is called whenever state, status or error changed.
-  constructor({ connect, setTimer, onChange, onStatus = () => {}, wantCompanion = () => true,
+  // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer
+  // and answers what clearTimer takes. onChange() is called whenever state, status or error
+  // changed.
+  constructor({ connect, setTimer, clearTimer, onChange, onStatus = () => {}, wantCompanion = () => true,
                 now = Date.now }) {
     this.now = now;
     this.connect = connect;
     this.setTimer = setTimer;
+    this.clearTimer = clearTimer;
     this.onChange = onChange;
     this.onStatus = onStatus;
     this.wantCompanion = wantCompanion;
@@ -65,14 +69,28 @@ export class HostConnection {
     const id = this.nextId++;
     const port = this.port;
     return new Promise((resolve, reject) => {
-      this.pending.set(id, { resolve, reject });
+      const timer = this.setTimer(() => {
+        this.pending.delete(id);
+        reject(new Error(`the host did not answer "${cmd}" within ${kAnswerTimeoutMs / 1000} s`));
+      }, kAnswerTimeoutMs);
+      this.pending.set(id, { resolve, reject, timer });
       try {
         port.postMessage({ ...fields, id, cmd });
       } catch (error) {
-        this.pending.delete(id);
+        this.settle(id);
         reject(error);
       }
     });
+  }
+
+  // The request's waiter, no longer waiting.
+  settle(id) {
+    const waiting = this.pending.get(id);
+    this.pending.delete(id);
+    if (waiting) {
+      this.clearTimer(waiting.timer);
+    }
+    return waiting;
   }
 
   receive(port, message) {
@@ -83,11 +101,10 @@ export class HostConnection {
       this.takeStatus(message);
       return;
     }
-    const waiting = this.pending.get(message.id);
+    const waiting = this.settle(message.id);
     if (!waiting) {
       return;
     }
-    this.pending.delete(message.id);
     if (message.ok) {
       waiting.resolve(message);
     } else {
@@ -110,10 +127,10 @@ export class HostConnection {
     this.port = null;
     const why = port.error?.message ?? "";
     const missing = /No such native application/i.test(why);
-    for (const waiting of this.pending.values()) {
-      waiting.reject(new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
+    for (const id of [...this.pending.keys()]) {
+      this.settle(id).reject(
+        new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
     }
-    this.pending.clear();
     this.state = missing ? "missing" : "lost";
     this.error = missing ? null : why || "the host qelm ended";
     this.status = null;

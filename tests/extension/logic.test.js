@@ -7,7 +7,7 @@ import { reconnectDelaySeconds } from "../../extension/lib/reconnect.js";
 import {
   blacklistNames, blacklistText, defaultValues, programNameError, validate,
 } from "../../extension/lib/settings.js";
-import { HostConnection } from "../../extension/lib/host.js";
+import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
@@ -102,14 +102,16 @@ function connection({ wantCompanion = () => true } = {}) {
   const statuses = [];
   const host = new HostConnection({
     connect: () => { ports.push(standInPort()); return ports.at(-1); },
-    setTimer: (run, ms) => timers.push({ run, ms }),
+    setTimer: (run, ms) => timers.push({ run, ms }) - 1,
+    clearTimer: (index) => { timers[index].cleared = true; },
     onChange: () => {},
     onStatus: (status, previous) => statuses.push({ status, previous }),
     wantCompanion,
     now: () => 1000,
   });
   host.open();
-  return { host, ports, timers, statuses };
+  const reconnects = () => timers.filter((timer) => timer.ms !== kAnswerTimeoutMs);
+  return { host, ports, timers, reconnects, statuses };
 }
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
@@ -153,23 +155,33 @@ test("a user who stopped the companion keeps it stopped on a new connection", as
   assert.equal(ports[0].reply({ running: false, settings: {} }).cmd, "status");
 });
 
-test("a closed port fails what waits, says why, and connects again later and later", async () => {
+test("a request the host never answers fails once its time is up", async () => {
   const { host, ports, timers } = connection();
+  ports[0].reply({ version: "1.0.0.1", running: true });
+  const waiting = host.request("tab");
+  const timer = timers.filter((each) => each.ms === kAnswerTimeoutMs).at(-1);
+  timer.run();
+  await assert.rejects(waiting, /did not answer "tab" within 20 s/);
+  assert.ok(timers[0].cleared, "an answered request leaves no timer behind");
+});
+
+test("a closed port fails what waits, says why, and connects again later and later", async () => {
+  const { host, ports, reconnects } = connection();
   const waiting = host.request("status");
   ports[0].close("No such native application qelm");
   await assert.rejects(waiting, /not installed/);
   assert.equal(host.state, "missing");
   assert.equal(host.retryAt, 2000);
   await assert.rejects(host.request("tab"), /not connected/);
-  timers[0].run();
+  reconnects()[0].run();
   ports[1].close("An unexpected error occurred");
   assert.equal(host.state, "lost");
   assert.equal(host.error, "An unexpected error occurred");
-  assert.deepEqual(timers.map((timer) => timer.ms), [1000, 2000]);
+  assert.deepEqual(reconnects().map((timer) => timer.ms), [1000, 2000]);
   assert.equal(describe(host).badge, "!");
-  timers[1].run();
+  reconnects()[1].run();
   ports[2].reply({ version: "1.0.0.1", running: true });
   await settle();
   ports[2].close(null);
-  assert.equal(timers.at(-1).ms, 1000, "a greeting resets the delay");
+  assert.equal(reconnects().at(-1).ms, 1000, "a greeting resets the delay");
 });
