@@ -1,6 +1,7 @@
 // Keeps the port to the host for the whole browser session: starts the companion with the
 // browser, reports every tab selection, keeps the toolbar button up to date, shows each new
 // comment as a notification, and answers the popup and the options page.
+import { coalesced } from "../lib/coalesce.js";
 import { HostConnection } from "../lib/host.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
@@ -57,8 +58,17 @@ function noticeComment(status, previous) {
   }
 }
 
+// A command from the popup or the options page. Its error is kept to show until the next
+// command succeeds.
 async function ask(cmd, fields) {
-  const reply = await host.request(cmd, fields);
+  let reply;
+  try {
+    reply = await host.request(cmd, fields);
+  } catch (error) {
+    host.error = error.message;
+    showState();
+    throw error;
+  }
   host.error = null;
   if (cmd === "exit") {
     stoppedByUser = true;
@@ -66,10 +76,27 @@ async function ask(cmd, fields) {
     stoppedByUser = false;
   }
   if (cmd !== "status") {
-    host.takeStatus(await host.request("status"));
+    // The command is done whatever comes of this; the host's events follow anyway.
+    await host.request("status").then((status) => host.takeStatus(status), () => showState());
   }
   return reply;
 }
+
+// One tab report at a time: switching through many tabs quickly sends two, not a queue that
+// would hold up the popup's and the options page's commands.
+const kTabReportFailed = "the tab selection was not reported: ";
+const reportTab = coalesced(async () => {
+  try {
+    await host.request("tab");
+    if (host.error?.startsWith(kTabReportFailed)) {
+      host.error = null;
+      showState();
+    }
+  } catch (error) {
+    host.error = kTabReportFailed + error.message;
+    showState();
+  }
+});
 
 browser.runtime.onMessage.addListener((message) => {
   if (message?.type === "ask") {
@@ -86,10 +113,7 @@ browser.runtime.onConnect.addListener((view) => {
 
 browser.tabs.onActivated.addListener(() => {
   if (host.state === "connected" && host.status?.running) {
-    host.request("tab").catch((error) => {
-      host.error = `the tab selection was not reported: ${error.message}`;
-      showState();
-    });
+    reportTab();
   }
 });
 

@@ -1,31 +1,32 @@
 // The native port to qelm-host.exe: requests with their replies, the host's status events, and
 // a new connection with a growing delay whenever the port closes.
-import { reconnectDelaySeconds } from "./reconnect.js";
+import { kLongestDelaySeconds, reconnectDelaySeconds } from "./reconnect.js";
 
 export const kHostName = "qelm";
 // Longer than the host's own longest wait (10 s for the companion to start).
 export const kAnswerTimeoutMs = 20000;
 
-// How the host stands: "connecting", "connected", "missing" (no host registered) or "lost"
-// (it was there and went, or would not start).
+// How the host stands: "connecting" (until the greeting is done), "connected", "missing" (no
+// host registered) or "lost" (it was there and went, or would not answer).
 export class HostConnection {
   // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer
   // and answers what clearTimer takes. onChange() is called whenever state, status or error
   // changed.
-  constructor({ connect, setTimer, clearTimer, onChange, onStatus = () => {}, wantCompanion = () => true,
-                now = Date.now }) {
-    this.now = now;
+  constructor({ connect, setTimer, clearTimer, onChange, onStatus = () => {},
+                wantCompanion = () => true, now = Date.now }) {
     this.connect = connect;
     this.setTimer = setTimer;
     this.clearTimer = clearTimer;
     this.onChange = onChange;
     this.onStatus = onStatus;
     this.wantCompanion = wantCompanion;
+    this.now = now;
     this.state = "connecting";
     this.error = null;
     this.status = null;
     this.retryAt = null;
     this.failedTries = 0;
+    this.connectedAt = null;
     this.nextId = 1;
     this.pending = new Map();
     this.port = null;
@@ -33,31 +34,38 @@ export class HostConnection {
 
   open() {
     this.retryAt = null;
+    this.state = "connecting";
     const port = this.connect(kHostName);
     this.port = port;
     port.onMessage.addListener((message) => this.receive(port, message));
     port.onDisconnect.addListener(() => this.closed(port));
+    this.onChange();
     this.greet(port);
   }
 
+  // hello, start unless the user stopped the companion, status. A host that cannot do that much
+  // is given up and tried again later; a refused start is only an error to show.
   async greet(port) {
     try {
-      const hello = await this.request("hello");
-      this.failedTries = 0;
-      this.state = "connected";
-      this.error = null;
-      this.version = hello.version;
-      this.onChange();
+      await this.request("hello");
+      let startError = null;
       if (this.wantCompanion()) {
         await this.request("start").catch((error) => {
-          this.error = error.message;
+          startError = error.message;
         });
       }
-      this.takeStatus(await this.request("status"));
+      const status = await this.request("status");
+      if (port !== this.port) {
+        return;
+      }
+      this.state = "connected";
+      this.connectedAt = this.now();
+      this.error = startError;
+      this.takeStatus(status);
     } catch (error) {
       if (port === this.port) {
-        this.error = error.message;
-        this.onChange();
+        port.disconnect();
+        this.closed(port, error.message);
       }
     }
   }
@@ -120,20 +128,25 @@ export class HostConnection {
     this.onChange();
   }
 
-  closed(port) {
+  closed(port, reason = port.error?.message) {
     if (port !== this.port) {
       return;
     }
     this.port = null;
-    const why = port.error?.message ?? "";
-    const missing = /No such native application/i.test(why);
+    const missing = /No such native application/i.test(reason ?? "");
     for (const id of [...this.pending.keys()]) {
       this.settle(id).reject(
         new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
     }
     this.state = missing ? "missing" : "lost";
-    this.error = missing ? null : why || "the host qelm ended";
+    this.error = missing ? null : reason || "the host qelm ended";
     this.status = null;
+    // Only a connection that held for a while shows the host is sound again; one that dies
+    // right after its greeting keeps the delay growing.
+    if (this.connectedAt !== null && this.now() - this.connectedAt >= kLongestDelaySeconds * 1000) {
+      this.failedTries = 0;
+    }
+    this.connectedAt = null;
     const delayMs = reconnectDelaySeconds(this.failedTries++) * 1000;
     this.retryAt = this.now() + delayMs;
     this.setTimer(() => this.open(), delayMs);

@@ -23,7 +23,7 @@ export function parseMetrics(text) {
     return null;
   }
   const figures = {
-    // Pale Moon's figure carries no "Browser" word; "Plugin-Container" never starts a line.
+    // Pale Moon's figure carries no "Browser" word; the plug-in host's line begins with its name.
     browserKiB: numberAfter(text, /^(?:Browser )?WorkingSetSize = (\d+)K/m),
     pluginHostKiB: numberAfter(text, /^Plugin-Container WorkingSetSize = (\d+)K/m),
   };

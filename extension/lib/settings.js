@@ -18,7 +18,7 @@ export const kSettings = [
   { name: "global", kind: "switch", default: 0, label: "Global mode",
     help: "recover the memory of every program, keep running without the browser, refuse to stop" },
   { name: "blacklist", kind: "list", default: "none", label: "Programs global mode leaves alone",
-    help: "executable names, such as notepad.exe; any case" },
+    help: "executable names, such as notepad.exe, in any case; none by default" },
   { name: "activateKVXEventLogging", kind: "switch", default: 0,
     label: "Record start and stop in the Windows event log", help: "source QELM" },
   { name: "activateKVXonStartup", kind: "switch", default: 0, label: "On-start-up flag",
@@ -53,6 +53,9 @@ export function programNameError(name, names) {
   if (kForbidden.test(name)) {
     return 'A name has no folder and none of \\ / : * ? " < > | ;';
   }
+  if (!/\.[^.]+$/.test(name)) {
+    return "A name ends with the program's extension, such as .exe.";
+  }
   if (name.length > kLongestName) {
     return `A name has at most ${kLongestName} characters.`;
   }
@@ -78,7 +81,8 @@ function minutesError(setting, given) {
 }
 
 // Checks what the page holds ({name: switch boolean, minutes text, or list of names}) and
-// turns it into the key's values; errors by setting name when anything is wrong.
+// turns it into the key's values; errors by setting name when anything is wrong (names read
+// from the key are checked too, since the page writes them back).
 export function validate(form) {
   const values = {};
   const errors = {};
@@ -94,8 +98,21 @@ export function validate(form) {
         values[setting.name] = Number(String(given).trim());
       }
     } else {
-      values[setting.name] = blacklistText(given ?? []);
+      const names = given ?? [];
+      const wrong = names.map((name, at) => [name, programNameError(name, names.slice(0, at))])
+        .find(([, error]) => error);
+      if (wrong) {
+        errors[setting.name] = `${wrong[0]}: ${wrong[1]}`;
+      } else {
+        values[setting.name] = blacklistText(names);
+      }
     }
   }
   return Object.keys(errors).length === 0 ? { values } : { errors };
+}
+
+// The values that differ from what the key holds; a value missing from the key differs.
+export function changedValues(values, held) {
+  return Object.fromEntries(Object.entries(values).filter(([name, value]) =>
+    held?.[name] !== value));
 }

@@ -1,7 +1,7 @@
 // The options page: every setting of the companion's key, checked here before one "set" writes
 // them all (the host then has the companion reload them).
 import {
-  blacklistNames, defaultValues, kSettings, programNameError, validate,
+  blacklistNames, changedValues, defaultValues, kSettings, programNameError, validate,
 } from "../lib/settings.js";
 import { describe } from "../lib/view.js";
 
@@ -9,8 +9,9 @@ const $ = (id) => document.getElementById(id);
 const element = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
 const controls = new Map();
 let programs = [];
-let filled = false;
-let keyExists = false;
+// What the key holds, by the latest status, and whether the user has changed the page since.
+let held = null;
+let edited = false;
 
 function messageFor(name) {
   return $(`message-${name}`);
@@ -23,6 +24,7 @@ function showProgramList() {
     remove.setAttribute("aria-label", `Remove ${name}`);
     remove.addEventListener("click", () => {
       programs = programs.filter((other) => other !== name);
+      edited = true;
       showProgramList();
     });
     const row = element("li");
@@ -43,8 +45,10 @@ function addProgram() {
   if (!error) {
     programs.push(name);
     input.value = "";
+    edited = true;
     showProgramList();
   }
+  return !error;
 }
 
 function programListControl() {
@@ -120,8 +124,8 @@ function formValues() {
 
 function showErrors(errors) {
   for (const setting of kSettings) {
+    messageFor(setting.name).textContent = errors[setting.name] ?? "";
     if (setting.kind !== "list") {
-      messageFor(setting.name).textContent = errors[setting.name] ?? "";
       controls.get(setting.name).setAttribute("aria-invalid", String(Boolean(errors[setting.name])));
     }
   }
@@ -136,45 +140,70 @@ async function ask(cmd, fields) {
   return browser.runtime.sendMessage({ type: "ask", cmd, fields });
 }
 
-async function save(values) {
-  const checked = validate(values);
+// Writes what differs from the key, in one set; the host then has QELM reload it.
+async function save() {
+  // A name typed but not yet added is meant to be in the list.
+  if ($("program-name").value.trim() !== "" && !addProgram()) {
+    answer("Nothing was saved: mend the fields marked above.", true);
+    return;
+  }
+  const checked = validate(formValues());
   showErrors(checked.errors ?? {});
   if (checked.errors) {
     answer("Nothing was saved: mend the fields marked above.", true);
     return;
   }
+  const values = changedValues(checked.values, held);
+  if (Object.keys(values).length === 0) {
+    edited = false;
+    answer("Nothing to save: the key holds these settings already.", false);
+    return;
+  }
   try {
-    if (!keyExists) {
+    if (Object.keys(held).length === 0) {
       await ask("defaults");
     }
-    const reply = await ask("set", { values: checked.values });
+    const reply = await ask("set", { values });
+    edited = false;
     const reload = reply.reloaded === undefined ? "QELM is not running; it reads them when it starts."
       : reply.reloaded ? "QELM has reloaded them." : "QELM did not answer the reload.";
-    answer(`Saved ${reply.written.length} settings. ${reload}`, reply.reloaded === false);
+    const count = reply.written.length;
+    answer(`Saved ${count} setting${count === 1 ? "" : "s"}. ${reload}`, reply.reloaded === false);
   } catch (error) {
     answer(`Nothing was saved: ${error.message}`, true);
   }
 }
 
+// The page shows what the key holds until the user changes something; then it keeps the user's
+// values until they are saved.
 function show(state) {
+  const settings = state.state === "connected" ? state.status?.settings : null;
   $("state").textContent = describe(state).line;
   $("install").hidden = state.state !== "missing";
-  const settings = state.status?.settings;
-  if (settings && !filled) {
-    filled = true;
+  $("editing").disabled = !settings;
+  if (!settings) {
+    return;
+  }
+  const news = JSON.stringify(settings) !== JSON.stringify(held);
+  held = settings;
+  $("key-missing").hidden = Object.keys(settings).length > 0;
+  if (news && !edited) {
     fill(settings);
   }
-  keyExists = Boolean(settings && Object.keys(settings).length > 0);
 }
 
 $("fields").append(...kSettings.map(fieldFor));
 fill(defaultValues());
+$("settings").addEventListener("input", () => {
+  edited = true;
+});
 $("settings").addEventListener("submit", (event) => {
   event.preventDefault();
-  save(formValues());
+  save();
 });
 $("defaults").addEventListener("click", () => {
   fill(defaultValues());
-  save(formValues());
+  edited = true;
+  save();
 });
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);

@@ -47,13 +47,11 @@ function show(state) {
   $("recover").disabled = !running;
   $("global").disabled = !connected;
   $("start-stop").disabled = !connected;
-  if (state.error) {
-    $("error").textContent = state.error;
-  }
+  $("error").textContent = state.error ?? "";
 }
 
+// The background keeps a command's error and sends it with the state, to every page.
 async function ask(cmd, fields) {
-  $("error").textContent = "";
   try {
     await browser.runtime.sendMessage({ type: "ask", cmd, fields });
   } catch (error) {
@@ -69,3 +67,5 @@ $("start-stop").addEventListener("click", () =>
 $("options").addEventListener("click", () => browser.runtime.openOptionsPage());
 
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);
+// Counts down to the next try while the host is away.
+setInterval(() => last?.retryAt && show(last), 1000);

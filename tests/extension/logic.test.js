@@ -5,8 +5,9 @@ import { test } from "node:test";
 import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";
 import { reconnectDelaySeconds } from "../../extension/lib/reconnect.js";
 import {
-  blacklistNames, blacklistText, defaultValues, programNameError, validate,
+  blacklistNames, blacklistText, changedValues, defaultValues, programNameError, validate,
 } from "../../extension/lib/settings.js";
+import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
@@ -50,10 +51,35 @@ test("the options are checked before anything is sent", () => {
   assert.equal(blacklistText([]), "none");
   assert.equal(validate({ ...form, blacklist: ["a.exe", "b.exe"] }).values.blacklist,
                "a.exe;b.exe");
-  for (const bad of ["", "c:\\a.exe", "a;b.exe", "NONE", "A.EXE", "x".repeat(260)]) {
+  for (const bad of ["", "c:\\a.exe", "a;b.exe", "NONE", "A.EXE", "notepad", "x.".repeat(130)]) {
     assert.notEqual(programNameError(bad, ["a.exe"]), null, bad);
   }
   assert.equal(programNameError("notepad.exe", ["a.exe"]), null);
+  assert.deepEqual(Object.keys(validate({ ...form, blacklist: ["a.exe", "notepad"] }).errors),
+                   ["blacklist"], "names read from the key are checked before they go back");
+  assert.deepEqual(changedValues({ app_1: 1, global: 1, blacklist: "none" },
+                                 { app_1: 1, global: 0 }), { global: 1, blacklist: "none" });
+});
+
+test("a burst of calls runs the task once more after the run under way, not once per call",
+     async () => {
+  let runs = 0;
+  let finish;
+  const run = coalesced(() => {
+    runs += 1;
+    return new Promise((resolve) => { finish = resolve; });
+  });
+  run();
+  run();
+  run();
+  run();
+  assert.equal(runs, 1);
+  finish();
+  await settle();
+  assert.equal(runs, 2);
+  finish();
+  await settle();
+  assert.equal(runs, 2);
 });
 
 test("a notification comes for each new comment while comments are on, never for the old one",
@@ -82,6 +108,7 @@ function standInPort() {
     onMessage: { addListener: (listener) => listeners.message.push(listener) },
     onDisconnect: { addListener: (listener) => listeners.disconnect.push(listener) },
     postMessage(message) { this.sent.push(message); },
+    disconnect() { this.disconnected = true; },
     reply(fields) {
       const request = this.sent.find((message) => message.id !== undefined && !message.answered);
       request.answered = true;
@@ -100,6 +127,7 @@ function connection({ wantCompanion = () => true } = {}) {
   const ports = [];
   const timers = [];
   const statuses = [];
+  const clock = { ms: 1000 };
   const host = new HostConnection({
     connect: () => { ports.push(standInPort()); return ports.at(-1); },
     setTimer: (run, ms) => timers.push({ run, ms }) - 1,
@@ -107,25 +135,36 @@ function connection({ wantCompanion = () => true } = {}) {
     onChange: () => {},
     onStatus: (status, previous) => statuses.push({ status, previous }),
     wantCompanion,
-    now: () => 1000,
+    now: () => clock.ms,
   });
   host.open();
   const reconnects = () => timers.filter((timer) => timer.ms !== kAnswerTimeoutMs);
-  return { host, ports, timers, reconnects, statuses };
+  return { host, ports, timers, reconnects, statuses, clock };
 }
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
+
+// Answers hello, start and status as a host beside a running companion would.
+async function greet(port, status = {}) {
+  port.reply({ version: "1.0.0.1", running: false });
+  await settle();
+  port.reply({ running: true, pid: 9, started: true });
+  await settle();
+  port.reply({ running: true, pid: 9, settings: {}, comment: null, ...status });
+  await settle();
+}
 
 test("a connection greets the host, starts the companion, then takes its status", async () => {
   const { host, ports, statuses } = connection();
   const port = ports[0];
   assert.equal(port.reply({ version: "1.0.0.1", running: false }).cmd, "hello");
   await settle();
-  assert.equal(host.state, "connected");
   assert.equal(port.reply({ running: true, pid: 9, started: true }).cmd, "start");
   await settle();
+  assert.equal(host.state, "connecting", "connected only once the status is known");
   assert.equal(port.reply({ running: true, pid: 9, settings: {}, comment: null }).cmd, "status");
   await settle();
+  assert.equal(host.state, "connected");
   assert.equal(statuses.at(-1).status.pid, 9);
   port.push({ event: "status", running: true, pid: 9, settings: {}, comment: "c", metrics: null });
   assert.equal(host.status.comment, "c");
@@ -141,6 +180,9 @@ test("the host's refusals reach the caller and a refused start is kept as the er
   port.push({ id: start.id, ok: false, error: "QELM ended at once: it runs only beside a browser" });
   start.answered = true;
   await settle();
+  port.reply({ running: false, settings: {} });
+  await settle();
+  assert.equal(host.state, "connected");
   assert.equal(host.error, "QELM ended at once: it runs only beside a browser");
   const asked = host.request("tab");
   const tab = port.sent.at(-1);
@@ -157,16 +199,30 @@ test("a user who stopped the companion keeps it stopped on a new connection", as
 
 test("a request the host never answers fails once its time is up", async () => {
   const { host, ports, timers } = connection();
-  ports[0].reply({ version: "1.0.0.1", running: true });
+  await greet(ports[0]);
   const waiting = host.request("tab");
-  const timer = timers.filter((each) => each.ms === kAnswerTimeoutMs).at(-1);
-  timer.run();
+  timers.filter((each) => each.ms === kAnswerTimeoutMs).at(-1).run();
   await assert.rejects(waiting, /did not answer "tab" within 20 s/);
   assert.ok(timers[0].cleared, "an answered request leaves no timer behind");
 });
 
-test("a closed port fails what waits, says why, and connects again later and later", async () => {
+test("a host that does not finish its greeting is given up and tried again", async () => {
   const { host, ports, reconnects } = connection();
+  ports[0].reply({ version: "1.0.0.1", running: false });
+  await settle();
+  ports[0].reply({ running: true, pid: 9, started: true });
+  await settle();
+  const status = ports[0].sent.at(-1);
+  ports[0].push({ id: status.id, ok: false, error: "the key cannot be read" });
+  await settle();
+  assert.ok(ports[0].disconnected);
+  assert.equal(host.state, "lost");
+  assert.equal(host.error, "the key cannot be read");
+  assert.equal(reconnects().length, 1);
+});
+
+test("a closed port fails what waits, says why, and connects again later and later", async () => {
+  const { host, ports, reconnects, clock } = connection();
   const waiting = host.request("status");
   ports[0].close("No such native application qelm");
   await assert.rejects(waiting, /not installed/);
@@ -180,8 +236,12 @@ test("a closed port fails what waits, says why, and connects again later and lat
   assert.deepEqual(reconnects().map((timer) => timer.ms), [1000, 2000]);
   assert.equal(describe(host).badge, "!");
   reconnects()[1].run();
-  ports[2].reply({ version: "1.0.0.1", running: true });
-  await settle();
+  await greet(ports[2]);
   ports[2].close(null);
-  assert.equal(reconnects().at(-1).ms, 1000, "a greeting resets the delay");
+  assert.equal(reconnects().at(-1).ms, 4000, "a host that dies after its greeting is no better");
+  reconnects().at(-1).run();
+  await greet(ports[3]);
+  clock.ms += 60000;
+  ports[3].close(null);
+  assert.equal(reconnects().at(-1).ms, 1000, "a connection that held a minute starts over");
 });

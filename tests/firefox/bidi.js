@@ -7,6 +7,7 @@ import WebSocket from "ws";
 
 const kFirefox = "/usr/bin/firefox-esr";
 const kStartTimeoutMs = 60000;
+const kCommandTimeoutMs = 30000;
 
 function userPrefs(prefs) {
   return Object.entries(prefs)
@@ -33,27 +34,19 @@ export class Firefox {
       env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: "1" },
       stdio: ["ignore", "ignore", "pipe"],
     });
-    const url = await new Promise((resolve, reject) => {
-      let seen = "";
-      const timer = setTimeout(() => reject(new Error(`Firefox did not listen: ${seen}`)),
-                               kStartTimeoutMs);
-      child.stderr.on("data", (chunk) => {
-        seen += chunk;
-        const match = /WebDriver BiDi listening on (ws:\/\/[^\s]+)/.exec(seen);
-        if (match) {
-          clearTimeout(timer);
-          resolve(match[1]);
-        }
+    try {
+      const url = await listeningAddress(child);
+      const firefox = new Firefox(child, new WebSocket(`${url}/session`));
+      await new Promise((resolve, reject) => {
+        firefox.socket.once("open", resolve);
+        firefox.socket.once("error", reject);
       });
-      child.on("exit", (code) => reject(new Error(`Firefox ended (${code}): ${seen}`)));
-    });
-    const firefox = new Firefox(child, new WebSocket(`${url}/session`));
-    await new Promise((resolve, reject) => {
-      firefox.socket.once("open", resolve);
-      firefox.socket.once("error", reject);
-    });
-    await firefox.send("session.new", { capabilities: {} });
-    return firefox;
+      await firefox.send("session.new", { capabilities: {} });
+      return firefox;
+    } catch (error) {
+      child.kill("SIGKILL");
+      throw error;
+    }
   }
 
   constructor(child, socket) {
@@ -61,19 +54,22 @@ export class Firefox {
     this.socket = socket;
     this.nextId = 1;
     this.pending = new Map();
-    this.listeners = new Set();
     socket.on("message", (data) => this.receive(JSON.parse(data)));
+    socket.on("close", () => {
+      for (const waiting of this.pending.values()) {
+        waiting.reject(new Error("the BiDi connection closed"));
+      }
+      this.pending.clear();
+    });
   }
 
   receive(message) {
     if (message.type === "event") {
-      for (const listener of this.listeners) {
-        listener(message);
-      }
       return;
     }
     const waiting = this.pending.get(message.id);
     this.pending.delete(message.id);
+    clearTimeout(waiting?.timer);
     if (message.type === "error") {
       waiting?.reject(new Error(`${message.error}: ${message.message}`));
     } else {
@@ -83,8 +79,14 @@ export class Firefox {
 
   send(method, params) {
     const id = this.nextId++;
-    this.socket.send(JSON.stringify({ id, method, params }));
-    return new Promise((resolve, reject) => this.pending.set(id, { resolve, reject }));
+    return new Promise((resolve, reject) => {
+      const timer = setTimeout(() => {
+        this.pending.delete(id);
+        reject(new Error(`${method}: no answer within ${kCommandTimeoutMs} ms`));
+      }, kCommandTimeoutMs);
+      this.pending.set(id, { resolve, reject, timer });
+      this.socket.send(JSON.stringify({ id, method, params }));
+    });
   }
 
   async installExtension(path) {
@@ -129,6 +131,10 @@ export class Firefox {
   }
 
   async close() {
+    if (this.child.exitCode !== null || this.child.signalCode !== null) {
+      this.socket.close();
+      return;
+    }
     const ended = new Promise((resolve) => this.child.once("exit", resolve));
     try {
       await Promise.race([this.send("browser.close", {}),
@@ -141,6 +147,24 @@ export class Firefox {
     await ended;
     clearTimeout(timer);
   }
+}
+
+// The WebDriver BiDi address Firefox prints on its standard error once it listens.
+function listeningAddress(child) {
+  return new Promise((resolve, reject) => {
+    let seen = "";
+    const timer = setTimeout(() => reject(new Error(`Firefox did not listen: ${seen}`)),
+                             kStartTimeoutMs);
+    child.stderr.on("data", (chunk) => {
+      seen += chunk;
+      const match = /WebDriver BiDi listening on (ws:\/\/[^\s]+)/.exec(seen);
+      if (match) {
+        clearTimeout(timer);
+        resolve(match[1]);
+      }
+    });
+    child.on("exit", (code) => reject(new Error(`Firefox ended (${code}): ${seen}`)));
+  });
 }
 
 // A BiDi remote value as plain JavaScript.

@@ -2,7 +2,9 @@
 // Wine (prepared by ./run): what a user sees and what reaches the companion's key.
 import assert from "node:assert/strict";
 import { spawn, spawnSync } from "node:child_process";
-import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import {
+  copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync,
+} from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
 import { after, before, test } from "node:test";
@@ -23,9 +25,14 @@ const kPrefs = {
 };
 const pageUrl = (path) => `moz-extension://${kUuid}/${path}`;
 
+const kWine = "/usr/lib/wine/wine64";
+
 function qelmctl(...args) {
-  const run = spawnSync("/usr/lib/wine/wine64", [join(bin, "qelmctl.exe"), ...args],
+  const run = spawnSync(kWine, [join(bin, "qelmctl.exe"), ...args],
                         { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] });
+  if (run.status !== 0) {
+    throw new Error(`qelmctl ${args.join(" ")} ended with ${run.status}: ${run.stderr}`);
+  }
   return run.stdout.replaceAll("\r", "").trimEnd();
 }
 
@@ -48,8 +55,11 @@ async function eventually(what, check, timeoutMs = 30000) {
   }
 }
 
+const homes = [];
+
 async function launchWithHome(withHost) {
   const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
+  homes.push(home);
   if (withHost) {
     const hosts = join(home, ".mozilla", "native-messaging-hosts");
     mkdirSync(hosts, { recursive: true });
@@ -59,7 +69,12 @@ async function launchWithHome(withHost) {
     }));
   }
   const firefox = await Firefox.launch({ home, prefs: kPrefs });
-  await firefox.installExtension(extension);
+  try {
+    await firefox.installExtension(extension);
+  } catch (error) {
+    await firefox.close();
+    throw error;
+  }
   return firefox;
 }
 
@@ -80,6 +95,18 @@ const text = (firefox, tab, id) =>
   firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).innerText`);
 const click = (firefox, tab, id) =>
   firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).click()`);
+// Types into the page's fields as a person would: each change fires the page's input event.
+const type = (firefox, tab, fields) => firefox.evaluate(tab, `(() => {
+  for (const [id, value] of Object.entries(${JSON.stringify(fields)})) {
+    const field = document.getElementById(id);
+    if (field.type === "checkbox") {
+      if (field.checked !== value) field.click();
+    } else {
+      field.value = value;
+      field.dispatchEvent(new Event("input", { bubbles: true }));
+    }
+  }
+})()`);
 const badge = (firefox, tab) => firefox.evaluate(tab, "browser.browserAction.getBadgeText({})");
 
 async function saveScreenshot(firefox, tab, name, selector) {
@@ -107,6 +134,9 @@ before(async () => {
 
 after(async () => {
   await firefox?.close();
+  for (const home of homes) {
+    rmSync(home, { recursive: true, force: true });
+  }
 });
 
 test("the extension starts the companion with the browser", async () => {
@@ -116,29 +146,26 @@ test("the extension starts the companion with the browser", async () => {
 });
 
 test("the options page refuses what is not valid and writes nothing", async () => {
-  await firefox.evaluate(optionsTab, "document.getElementById('startupDelay').value = 'soon'");
+  await type(firefox, optionsTab, { primaryTimeout: "9", startupDelay: "soon" });
   await click(firefox, optionsTab, "save");
   assert.equal(await text(firefox, optionsTab, "message-startupDelay"),
                "Type a whole number of minutes from 0 to 1440.");
   assert.match(await text(firefox, optionsTab, "answer"), /^Nothing was saved/);
-  await firefox.evaluate(optionsTab, "document.getElementById('program-name').value = 'a/b.exe'");
+  await type(firefox, optionsTab, { "program-name": "a/b.exe" });
   await click(firefox, optionsTab, "add-program");
   assert.match(await text(firefox, optionsTab, "message-blacklist"), /no folder/);
-  assert.equal(qelmctl("get", "startupDelay"), "0");
+  await click(firefox, optionsTab, "save");
+  assert.match(await text(firefox, optionsTab, "message-blacklist"), /no folder/);
+  assert.equal(qelmctl("get", "primaryTimeout"), "1");
   assert.equal(qelmctl("get", "blacklist"), "none");
 });
 
 test("saving the options writes the key and the companion reloads them", async () => {
-  await firefox.evaluate(optionsTab, `(() => {
-    document.getElementById('startupDelay').value = '0';
-    document.getElementById('activateKVDisplayEvents').checked = true;
-    document.getElementById('primaryTimeout').value = '7';
-    document.getElementById('program-name').value = 'notepad.exe';
-    document.getElementById('add-program').click();
-  })()`);
+  await type(firefox, optionsTab, { startupDelay: "0", activateKVDisplayEvents: true,
+                                    primaryTimeout: "7", "program-name": "notepad.exe" });
   await click(firefox, optionsTab, "save");
   await eventually("the host's answer", async () =>
-    (await text(firefox, optionsTab, "answer")) === "Saved 10 settings. QELM has reloaded them.");
+    (await text(firefox, optionsTab, "answer")) === "Saved 3 settings. QELM has reloaded them.");
   assert.equal(qelmctl("get", "activateKVDisplayEvents"), "1");
   assert.equal(qelmctl("get", "primaryTimeout"), "7");
   assert.equal(qelmctl("get", "blacklist"), "notepad.exe");
@@ -167,7 +194,7 @@ test("the popup shows the figures and the badge the memory load, both following 
     (await badge(firefox, popupTab)) === `${memoryLoad()}%`);
 
   copyFileSync(join(bin, "fixture_browser.exe"), join(work, "plugin-container.exe"));
-  const pluginHost = spawn("/usr/lib/wine/wine64",
+  const pluginHost = spawn(kWine,
                            [join(work, "plugin-container.exe"), "--no-window", "--memory", "16"],
                            { stdio: "ignore" });
   try {
@@ -179,13 +206,23 @@ test("the popup shows the figures and the badge the memory load, both following 
         `Plug-in host working set\t${shown} KiB`) &&
         (await badge(firefox, popupTab)) === `${memoryLoad()}%`;
     });
-    assert.match(await text(firefox, popupTab, "comment"),
-                 /^Memory Recovery Between A Tab Selection/);
+    // A periodic recovery's comment may have followed the tab selection's by now.
+    await eventually("the latest comment", async () =>
+      /^Memory Recovery/.test(await text(firefox, popupTab, "comment")));
     await saveScreenshot(firefox, popupTab, "popup", "body");
     await saveScreenshot(firefox, optionsTab, "options", "main");
   } finally {
     pluginHost.kill();
   }
+});
+
+test("the popup switches global mode on and off", async () => {
+  await click(firefox, popupTab, "global");
+  await eventually("global mode on", async () => qelmctl("get", "global") === "1" &&
+    (await text(firefox, popupTab, "global")) === "Global mode off");
+  await click(firefox, popupTab, "global");
+  await eventually("global mode off", async () => qelmctl("get", "global") === "0" &&
+    (await text(firefox, popupTab, "global")) === "Global mode on");
 });
 
 test("the popup stops the companion and starts it again", async () => {
@@ -214,10 +251,12 @@ test("without a registered host the pages say it is not installed and how to ins
     const options = await pageTab(bare, "options/options.html");
     await eventually("the options page", async () =>
       (await text(bare, options, "state")) === "The QELM host is not installed");
+    assert.equal(await bare.evaluate(options, "document.getElementById('install').hidden"), false);
     assert.match(await text(bare, options, "install"), /Run qelmctl install in the folder/);
     const popup = await openPopupInTab(bare, options);
     await eventually("the popup", async () =>
       (await text(bare, popup, "state")).startsWith("The QELM host is not installed"));
+    assert.equal(await bare.evaluate(popup, "document.getElementById('install').hidden"), false);
     assert.match(await text(bare, popup, "install"), /qelmctl install/);
     assert.equal(await badge(bare, popup), "!");
   } finally {

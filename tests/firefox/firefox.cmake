@@ -14,6 +14,6 @@ set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED wine_prefix 
 
 # The release files, so that packaging cannot rot: both archives with what they must hold.
 add_test(NAME package COMMAND sh -c
-         "scripts/package >/dev/null && unzip -Z1 dist/qelm-*-windows-x64.zip | sort | tr '\\n' ' ' | grep -qx 'README.txt qelm-host.exe qelm.exe qelmctl.exe ' && unzip -Z1 dist/qelm-*.xpi | grep -qx manifest.json"
+         "scripts/package >/dev/null && unzip -Z1 dist/qelm-*-windows-x64.zip | LC_ALL=C sort | tr '\\n' ' ' | grep -qx 'README.txt qelm-host.exe qelm.exe qelmctl.exe ' && unzip -Z1 dist/qelm-*.xpi | grep -qx manifest.json"
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 set_tests_properties(package PROPERTIES LABELS package)
