@@ -41,7 +41,8 @@ const kGrouped = new Intl.NumberFormat("en-US");
 const kOneDecimal = new Intl.NumberFormat("en-US", { minimumFractionDigits: 1,
                                                      maximumFractionDigits: 1 });
 
-function kibibytes(figure) {
+// A working set in KiB, grouped; "not running" for a process that was not found.
+export function kibibytes(figure) {
   return figure === null ? "not running" : `${kGrouped.format(figure)} KiB`;
 }
 

@@ -1,5 +1,5 @@
 // What the toolbar button and the popup say about the host and the companion.
-import { parseMetrics } from "./metrics.js";
+import { kibibytes, parseMetrics } from "./metrics.js";
 
 export const kInstallCommand = "qelmctl install";
 
@@ -28,7 +28,7 @@ export function describe(host) {
     badge: figures ? `${figures.memoryLoad}%` : "",
     color: "#0060df",
     title: workingSet != null
-      ? `QELM: the browser's working set is ${new Intl.NumberFormat("en-US").format(workingSet)} KiB`
+      ? `QELM: the browser's working set is ${kibibytes(workingSet)}`
       : "QELM is running",
   };
 }

@@ -223,17 +223,12 @@ json StatusFields() {
     fields["metrics"] = nullptr;
     if (const auto key = OpenSharedKey(platform::KeyAccess::kQuery)) {
         for (const auto& value : KeyValues()) {
-            const std::string name = ToUtf8(std::u16string(value.name));
+            json read = ReadKeyJson(*key, value);
             if (IsStatusText(value)) {
-                if (const auto text = ReadKeyValue(*key, value)) {
-                    fields[value.name == u"activateEventComment" ? "comment" : "metrics"] = *text;
-                }
-            } else if (value.type == ValueType::kDword) {
-                if (const auto number = ReadKeyNumber(*key, value)) {
-                    settings[name] = *number;
-                }
-            } else if (const auto text = ReadKeyValue(*key, value)) {
-                settings[name] = *text;
+                fields[value.name == u"activateEventComment" ? "comment" : "metrics"] =
+                    std::move(read);
+            } else if (!read.is_null()) {
+                settings[ToUtf8(std::u16string(value.name))] = std::move(read);
             }
         }
         platform::CloseKey(*key);

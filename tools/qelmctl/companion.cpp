@@ -72,6 +72,15 @@ std::optional<std::string> ReadKeyValue(platform::KeyHandle key, const KeyValue&
     return ToUtf8(text);
 }
 
+nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value) {
+    if (value.type == ValueType::kDword) {
+        const auto number = ReadKeyNumber(key, value);
+        return number ? nlohmann::json(*number) : nlohmann::json();
+    }
+    const auto text = ReadKeyValue(key, value);
+    return text ? nlohmann::json(*text) : nlohmann::json();
+}
+
 std::int32_t WriteSetting(platform::KeyHandle key, const KeyValue& value, std::int32_t number,
                           std::u16string_view text) {
     const std::u16string name(value.name);

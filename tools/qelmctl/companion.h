@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,10 @@ std::optional<std::string> ReadKeyValue(platform::KeyHandle key, const KeyValue&
 
 // A value of the key as stored: its number for a DWORD; none when it cannot be read.
 std::optional<std::int32_t> ReadKeyNumber(platform::KeyHandle key, const KeyValue& value);
+
+// A value of the key as JSON: its number for a DWORD, its text for a text; null when it cannot
+// be read.
+nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value);
 
 // Writes one setting as the companion writes it (a DWORD of 4 bytes, a text without terminator)
 // and flushes the key; 0 or the Windows error.

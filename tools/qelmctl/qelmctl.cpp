@@ -236,18 +236,11 @@ int RunDefaults(Arguments arguments, Io& io) {
 
 // --- Status and watching ------------------------------------------------------------------
 
-// One value of the key as read: its text, and for a DWORD its number too; none when unreadable.
-struct ReadValue {
-    const KeyValue* value = nullptr;
-    std::optional<std::string> text;
-    std::optional<std::int32_t> number;
-};
-
 struct Status {
     std::optional<Companion> companion;
     std::optional<platform::Footprint> footprint;
     bool keyExists = false;
-    std::vector<ReadValue> values;
+    std::vector<std::pair<const KeyValue*, nlohmann::json>> values;  // null: not set
 };
 
 Status ReadStatus() {
@@ -262,13 +255,7 @@ Status ReadStatus() {
     const auto key = OpenSharedKey(platform::KeyAccess::kQuery);
     status.keyExists = key.has_value();
     for (const auto& value : KeyValues()) {
-        ReadValue& read = status.values.emplace_back(ReadValue{&value, std::nullopt, std::nullopt});
-        if (key) {
-            read.text = ReadKeyValue(*key, value);
-            if (value.type == ValueType::kDword) {
-                read.number = ReadKeyNumber(*key, value);
-            }
-        }
+        status.values.emplace_back(&value, key ? ReadKeyJson(*key, value) : nlohmann::json());
     }
     if (key) {
         platform::CloseKey(*key);
@@ -285,6 +272,11 @@ std::string Indented(const std::string& text) {
         }
     }
     return indented;
+}
+
+// A value as the text output shows it: a number in decimal, a text as it is.
+std::string Shown(const nlohmann::json& read) {
+    return read.is_null() ? "(not set)" : read.is_string() ? read.get<std::string>() : read.dump();
 }
 
 void PrintStatus(const Status& status, Io& io) {
@@ -304,16 +296,16 @@ void PrintStatus(const Status& status, Io& io) {
         return;
     }
     io.out << "Settings in " << kKeyName << ":\n";
-    for (const auto& [value, text, number] : status.values) {
+    for (const auto& [value, read] : status.values) {
         if (value->isSetting) {
-            io.out << "  " << ToUtf8(value->name) << " = " << text.value_or("(not set)") << "   ("
+            io.out << "  " << ToUtf8(value->name) << " = " << Shown(read) << "   ("
                    << value->meaning << ")\n";
         }
     }
-    for (const auto& [value, text, number] : status.values) {
+    for (const auto& [value, read] : status.values) {
         if (!value->isSetting) {
             io.out << ToUtf8(value->name) << " (" << value->meaning << "):\n"
-                   << Indented(text.value_or("(not set)")) << "\n";
+                   << Indented(Shown(read)) << "\n";
         }
     }
 }
@@ -334,13 +326,8 @@ void PrintStatusJson(const Status& status, Io& io) {
     }
     json["keyExists"] = status.keyExists;
     auto& values = json["values"] = nlohmann::ordered_json::object();
-    for (const auto& read : status.values) {
-        auto& entry = values[ToUtf8(read.value->name)];
-        if (read.number) {
-            entry = *read.number;
-        } else if (read.text && read.value->type != ValueType::kDword) {
-            entry = *read.text;
-        }
+    for (const auto& [value, read] : status.values) {
+        values[ToUtf8(value->name)] = read;
     }
     io.out << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
