@@ -53,7 +53,7 @@ function noticeComment(status, previous) {
       type: "basic",
       title: "QELM",
       message: comment,
-      iconUrl: browser.runtime.getURL("icons/qelm.svg"),
+      iconUrl: browser.runtime.getURL("icons/qelm-96.png"),
     });
   }
 }
