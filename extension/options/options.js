@@ -5,6 +5,13 @@ import {
 } from "../lib/settings.js";
 import { describe } from "../lib/view.js";
 
+// Either switch also has QELM nudge the window under the pointer after each comment, whatever
+// program that window belongs to; the page says so beside both, so that nobody turns it on unaware.
+const kNudgingSwitches = new Set(["activateKVDisplayEvents", "activateVisualAcc"]);
+const kNudgeNote = "After each comment QELM also brings the window under the mouse pointer to the "
+  + "front, moves the pointer away and back, and types Shift+F5 into that window, whichever "
+  + "program it belongs to.";
+
 const $ = (id) => document.getElementById(id);
 const element = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
 const controls = new Map();
@@ -77,7 +84,12 @@ function fieldFor(setting) {
   const help = element("span", { className: "help muted", textContent: setting.help + range });
   const message = element("span", { className: "message error", id: `message-${setting.name}` });
   message.setAttribute("role", "alert");
+  const nudges = kNudgingSwitches.has(setting.name);
   field.append(label, help);
+  if (nudges) {
+    field.append(element("span", { className: "help muted", id: `nudge-${setting.name}`,
+                                   textContent: kNudgeNote }));
+  }
   if (setting.kind === "list") {
     label.htmlFor = "program-name";
     field.append(programListControl());
@@ -87,6 +99,9 @@ function fieldFor(setting) {
       ? element("input", { type: "checkbox", id: setting.name })
       : element("input", { type: "text", id: setting.name, className: "minutes",
                            inputMode: "numeric" });
+    if (nudges) {
+      input.setAttribute("aria-describedby", `nudge-${setting.name}`);
+    }
     controls.set(setting.name, input);
     control.append(input);
     if (setting.kind === "minutes") {
