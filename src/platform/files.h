@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,9 @@ namespace platform {
 
 // Whether a file (not a folder) exists at path.
 bool FileExists(const std::u16string& path);
+
+// The file's whole content; none when there is no such file or it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::u16string& path);
 
 // Replaces the file's content with bytes, creating it when missing; false when it cannot be
 // written.

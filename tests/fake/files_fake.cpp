@@ -8,6 +8,13 @@ bool FileExists(const std::u16string& path) {
     return fake::TheWorld().files.contains(path);
 }
 
+std::optional<std::string> ReadWholeFile(const std::u16string& path) {
+    const auto lock = fake::Lock();
+    const auto& files = fake::TheWorld().files;
+    const auto file = files.find(path);
+    return file != files.end() ? std::optional(file->second) : std::nullopt;
+}
+
 bool WriteWholeFile(const std::u16string& path, std::string_view bytes) {
     const auto lock = fake::Lock();
     fake::Record("WriteFile " + fake::Narrow(path));

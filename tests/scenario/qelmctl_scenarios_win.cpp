@@ -197,6 +197,14 @@ TEST(Qelmctl, InstallRegistersTheHostForFirefoxAndUninstallRemovesIt) {
     EXPECT_TRUE(Contains(text, "\"path\": \"" + hostPath + "\"")) << text;
     EXPECT_TRUE(Contains(text, "\"allowed_extensions\": [\n    \"qelm@qelm.org\"")) << text;
     EXPECT_TRUE(Contains(Qelmctl(L"status").out, "The browser's host is installed"));
+    // Firefox finds nothing through a registration whose manifest has gone.
+    ASSERT_TRUE(DeleteFileW(manifest.c_str()));
+    const auto broken = Qelmctl(L"status");
+    EXPECT_TRUE(Contains(broken.out, "The browser's host is registered, but its manifest " +
+                                         std::string(manifest.begin(), manifest.end()) +
+                                         " does not exist"))
+        << broken.out;
+    ASSERT_EQ(Qelmctl(L"install").exitCode, 0u);
 
     const auto removed = Qelmctl(L"uninstall");
     EXPECT_EQ(removed.exitCode, 0u);

@@ -1,3 +1,4 @@
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -5,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/messages.h"
+#include "host_install.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
 #include "qelmctl.h"
@@ -259,7 +261,8 @@ TEST_F(Qelmctl, StatusAsJsonCarriesEveryValueWithItsType) {
         "\"startupDelay\":0,\"tabDelay\":0,\"global\":0,\"primaryTimeout\":1,"
         "\"activateKVXEventLogging\":0,\"startKVX\":0,\"kvxRestart\":0,"
         "\"activateEventComment\":\"line one\\nline \\\"two\\\"\\t\\\\\\u0001\","
-        "\"activateEventMemoryMetrics\":null}}\n";
+        "\"activateEventMemoryMetrics\":null},"
+        "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null}}\n";
     EXPECT_EQ(run.out, expected);
 }
 
@@ -275,7 +278,8 @@ TEST_F(Qelmctl, StatusWithoutCompanionOrKeySaysSo) {
               "\"activateVisualAcc\":null,\"activateKVXonStartup\":null,\"startupDelay\":null,"
               "\"tabDelay\":null,\"global\":null,\"primaryTimeout\":null,"
               "\"activateKVXEventLogging\":null,\"startKVX\":null,\"kvxRestart\":null,"
-              "\"activateEventComment\":null,\"activateEventMemoryMetrics\":null}}\n");
+              "\"activateEventComment\":null,\"activateEventMemoryMetrics\":null},"
+              "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null}}\n");
 }
 
 TEST_F(Qelmctl, WatchPrintsEachNewTextOnceAndStopsAfterTheCount) {
@@ -295,6 +299,38 @@ TEST_F(Qelmctl, WatchPrintsEachNewTextOnceAndStopsAfterTheCount) {
     EXPECT_EQ(run.out, "first\n\nsecond\n\n");
     EXPECT_EQ(pauses, 2);
     EXPECT_EQ(fake::JournalLines("Sleep 3000").size(), 2u);
+}
+
+TEST(HostManifest, FirefoxFindsTheHostOnlyThroughAWholeManifest) {
+    const std::set<std::u16string> files = {u"C:\\QELM\\qelm-host.exe", u"D:\\bin\\qelm-host.exe"};
+    const auto problem = [&files](const std::optional<std::string>& text) {
+        return ManifestProblem(u"C:\\QELM\\qelm.json", text, [&files](const std::u16string& path) {
+            return files.contains(path);
+        });
+    };
+    const auto changed = [](const nlohmann::json& changes) {
+        auto manifest = nlohmann::json::parse(HostManifest(u"C:\\QELM\\qelm-host.exe"));
+        manifest.merge_patch(changes);
+        return std::optional(manifest.dump());
+    };
+    const std::string its = "its manifest C:\\QELM\\qelm.json ";
+
+    EXPECT_EQ(problem(HostManifest(u"C:\\QELM\\qelm-host.exe")), std::nullopt);
+    EXPECT_EQ(problem(std::nullopt), its + "does not exist");
+    EXPECT_EQ(problem("{\"name\": \"qelm\""), its + "is not a JSON object");
+    EXPECT_EQ(problem(changed({{"name", "Qelm"}})), its + "does not say \"name\": \"qelm\"");
+    EXPECT_EQ(problem(changed({{"type", nullptr}})), its + "does not say \"type\": \"stdio\"");
+    EXPECT_EQ(problem(changed({{"allowed_extensions", {"other@qelm.org"}}})),
+              its + "does not admit the extension qelm@qelm.org");
+    EXPECT_EQ(problem(changed({{"allowed_extensions", "qelm@qelm.org"}})),
+              its + "does not admit the extension qelm@qelm.org");
+    EXPECT_EQ(problem(changed({{"path", nullptr}})), its + "names no host program (\"path\")");
+    EXPECT_EQ(problem(changed({{"path", "qelm-host.exe"}})), std::nullopt);
+    EXPECT_EQ(problem(changed({{"path", "bin\\qelm-host.exe"}})),
+              its + "names no qelm-host.exe that exists: C:\\QELM\\bin\\qelm-host.exe");
+    EXPECT_EQ(problem(changed({{"path", "D:\\bin\\qelm-host.exe"}})), std::nullopt);
+    EXPECT_EQ(problem(changed({{"path", "E:\\qelm-host.exe"}})),
+              its + "names no qelm-host.exe that exists: E:\\qelm-host.exe");
 }
 
 TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
@@ -320,6 +356,16 @@ TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
     EXPECT_EQ(registered.data.size(), (std::u16string_view(u"C:\\QELM\\qelm.json").size() + 1) * 2);
     EXPECT_TRUE(
         Ctl({u"status"}).out.ends_with("The browser's host is installed: C:\\QELM\\qelm.json\n"));
+    EXPECT_EQ(nlohmann::json::parse(Ctl({u"status", u"--json"}).out)["host"],
+              (nlohmann::json{
+                  {"installed", true}, {"manifest", "C:\\QELM\\qelm.json"}, {"problem", nullptr}}));
+    world().files.erase(u"C:\\QELM\\qelm-host.exe");
+    EXPECT_TRUE(
+        Ctl({u"status"})
+            .out.ends_with(
+                "The browser's host is registered, but its manifest C:\\QELM\\qelm.json names no "
+                "qelm-host.exe that exists: C:\\QELM\\qelm-host.exe (qelmctl install installs it "
+                "afresh)\n"));
 
     EXPECT_EQ(Ctl({u"uninstall"}).out,
               "removed HKCU\\Software\\Mozilla\\NativeMessagingHosts\\qelm and "

@@ -1,5 +1,8 @@
 #include "host_install.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/files.h"
@@ -36,6 +39,79 @@ std::optional<std::u16string> RegisteredManifest() {
     const bool read = QueryStringValue(key, u"", &path) == 0;
     platform::CloseKey(key);
     return read ? std::optional(path) : std::nullopt;
+}
+
+namespace {
+
+bool IsAbsoluteWindowsPath(std::u16string_view path) {
+    const auto isSeparator = [](char16_t c) { return c == u'\\' || c == u'/'; };
+    const bool drive = path.size() >= 3 && path[1] == u':' && isSeparator(path[2]);
+    const bool share = path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+    return drive || share;
+}
+
+std::u16string HostProgramPath(const std::u16string& manifestPath, const std::u16string& path) {
+    if (IsAbsoluteWindowsPath(path)) {
+        return path;
+    }
+    const auto folderEnd = manifestPath.find_last_of(u"\\/");
+    const std::u16string folder =
+        folderEnd == std::u16string::npos ? u"" : manifestPath.substr(0, folderEnd + 1);
+    return folder + path;
+}
+
+bool Says(const nlohmann::json& manifest, const char* field, const char* text) {
+    const auto value = manifest.find(field);
+    return value != manifest.end() && *value == text;
+}
+
+bool AdmitsTheExtension(const nlohmann::json& manifest) {
+    const auto allowed = manifest.find("allowed_extensions");
+    return allowed != manifest.end() && allowed->is_array() &&
+           std::find(allowed->begin(), allowed->end(), kExtensionId) != allowed->end();
+}
+
+}  // namespace
+
+std::optional<std::string> ManifestProblem(const std::u16string& manifestPath,
+                                           const std::optional<std::string>& manifestText,
+                                           const FileExistsAt& fileExists) {
+    const std::string its = "its manifest " + ToUtf8(manifestPath);
+    if (!manifestText) {
+        return its + " does not exist";
+    }
+    const auto manifest = nlohmann::json::parse(*manifestText, nullptr, false);
+    if (!manifest.is_object()) {
+        return its + " is not a JSON object";
+    }
+    if (!Says(manifest, "name", "qelm")) {
+        return its + " does not say \"name\": \"qelm\"";
+    }
+    if (!Says(manifest, "type", "stdio")) {
+        return its + " does not say \"type\": \"stdio\"";
+    }
+    if (!AdmitsTheExtension(manifest)) {
+        return its + " does not admit the extension " + kExtensionId;
+    }
+    const auto path = manifest.find("path");
+    if (path == manifest.end() || !path->is_string()) {
+        return its + " names no host program (\"path\")";
+    }
+    const std::u16string host = HostProgramPath(manifestPath, FromUtf8(path->get<std::string>()));
+    if (!fileExists(host)) {
+        return its + " names no qelm-host.exe that exists: " + ToUtf8(host);
+    }
+    return std::nullopt;
+}
+
+HostRegistration ReadHostRegistration() {
+    HostRegistration registration{RegisteredManifest(), std::nullopt};
+    if (registration.manifest) {
+        registration.problem =
+            ManifestProblem(*registration.manifest, platform::ReadWholeFile(*registration.manifest),
+                            platform::FileExists);
+    }
+    return registration;
 }
 
 std::optional<std::string> InstallHost() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,26 @@ std::string HostManifest(const std::u16string& hostPath);
 
 // The manifest path registered for Firefox; none when the host is not registered.
 std::optional<std::u16string> RegisteredManifest();
+
+// Whether a file exists at a full path.
+using FileExistsAt = std::function<bool(const std::u16string& path)>;
+
+// What keeps Firefox for Windows from starting the host through the manifest at manifestPath,
+// whose text is manifestText (none: there is no such file), as a phrase about "its manifest"; none
+// when Firefox can start it. A relative host path counts from the manifest's folder, as Firefox
+// takes it.
+std::optional<std::string> ManifestProblem(const std::u16string& manifestPath,
+                                           const std::optional<std::string>& manifestText,
+                                           const FileExistsAt& fileExists);
+
+// The host as Firefox finds it: the manifest registered, and what keeps Firefox from starting the
+// host through it.
+struct HostRegistration {
+    std::optional<std::u16string> manifest;  // none: not registered
+    std::optional<std::string> problem;      // none: Firefox can start the host
+};
+
+HostRegistration ReadHostRegistration();
 
 // Writes the manifest and registers it; the error line when either fails.
 std::optional<std::string> InstallHost();

@@ -241,6 +241,7 @@ struct Status {
     std::optional<platform::Footprint> footprint;
     bool keyExists = false;
     std::vector<std::pair<const KeyValue*, nlohmann::json>> values;  // null: not set
+    HostRegistration host;
 };
 
 Status ReadStatus() {
@@ -260,6 +261,7 @@ Status ReadStatus() {
     if (key) {
         platform::CloseKey(*key);
     }
+    status.host = ReadHostRegistration();
     return status;
 }
 
@@ -329,14 +331,22 @@ void PrintStatusJson(const Status& status, Io& io) {
     for (const auto& [value, read] : status.values) {
         values[ToUtf8(value->name)] = read;
     }
+    const auto& host = status.host;
+    json["host"] = {
+        {"installed", host.manifest && !host.problem},
+        {"manifest", host.manifest ? nlohmann::json(ToUtf8(*host.manifest)) : nlohmann::json()},
+        {"problem", host.problem ? nlohmann::json(*host.problem) : nlohmann::json()}};
     io.out << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
-void PrintHostRegistration(Io& io) {
-    if (const auto manifest = RegisteredManifest()) {
-        io.out << "The browser's host is installed: " << ToUtf8(*manifest) << "\n";
-    } else {
+void PrintHostRegistration(const HostRegistration& host, Io& io) {
+    if (!host.manifest) {
         io.out << "The browser's host is not installed (qelmctl install installs it)\n";
+    } else if (host.problem) {
+        io.out << "The browser's host is registered, but " << *host.problem
+               << " (qelmctl install installs it afresh)\n";
+    } else {
+        io.out << "The browser's host is installed: " << ToUtf8(*host.manifest) << "\n";
     }
 }
 
@@ -353,7 +363,7 @@ int RunStatus(Arguments arguments, Io& io) {
         PrintStatusJson(status, io);
     } else {
         PrintStatus(status, io);
-        PrintHostRegistration(io);
+        PrintHostRegistration(status.host, io);
     }
     return kExitOk;
 }
