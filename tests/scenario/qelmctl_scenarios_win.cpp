@@ -177,6 +177,18 @@ TEST(Qelmctl, WatchPrintsTheMetricsTextWhenItChanges) {
     EXPECT_EQ(Qelmctl(L"watch --count 0").exitCode, 2u);
 }
 
+TEST(Qelmctl, LeavesTheConsolesCodePageAsItFoundIt) {
+    // A console of the scenario's own, which qelmctl shares as it shares a user's.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    ASSERT_TRUE(SetConsoleOutputCP(850));
+
+    EXPECT_EQ(Qelmctl(L"status").exitCode, 0u);
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    EXPECT_EQ(Qelmctl(L"get nope").exitCode, 2u);
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+}
+
 TEST(Qelmctl, InstallRegistersTheHostForFirefoxAndUninstallRemovesIt) {
     const std::wstring manifest = BinaryDirectory() + L"\\qelm.json";
     constexpr wchar_t kRegistration[] = L"Software\\Mozilla\\NativeMessagingHosts\\qelm";
