@@ -8,6 +8,7 @@
 #include "requests.h"
 #include "status_events.h"
 #include "support/fake_companion.h"
+#include "text.h"
 
 namespace {
 
@@ -188,6 +189,30 @@ TEST(HostReplies, AReplyTooLongForTheBrowserBecomesARefusalWithItsId) {
     const json sent = json::parse(ReplyText(reply));
     EXPECT_EQ(sent["id"], 9);
     EXPECT_EQ(sent["ok"], false);
+}
+
+TEST_F(Host, AnOverlongCommentIsCutSoThatTheStatusStillReachesTheBrowser) {
+    StartCompanion();
+    // Three bytes a character in UTF-8: a cut inside one would show.
+    const std::u16string comment(1200000, u'\u20ac');
+    fake::PutText(u"activateEventComment", comment);
+    fake::PutText(u"activateEventMemoryMetrics", u"figures");
+
+    const std::string sent = ReplyText(Ask({{"id", 4}, {"cmd", "status"}}));
+
+    EXPECT_LE(sent.size(), kLongestReplyBytes);
+    const json status = json::parse(sent);
+    EXPECT_EQ(status["ok"], true);
+    EXPECT_EQ(status["id"], 4);
+    EXPECT_EQ(status["cut"], json{"comment"});
+    const auto shown = status["comment"].get<std::string>();
+    EXPECT_GT(shown.size(), kLongestReplyBytes * 9 / 10);
+    EXPECT_EQ(shown, ToUtf8(comment.substr(0, shown.size() / 3)));
+    EXPECT_EQ(status["running"], true);
+    EXPECT_EQ(status["pid"], companionId);
+    EXPECT_EQ(status["metrics"], "figures");
+    EXPECT_EQ(status["settings"]["blacklist"], "none");
+    EXPECT_EQ(status["settings"].size(), 14u);
 }
 
 TEST_F(Host, AStatusEventGoesOutOnlyWhenWhatTheExtensionShowsHasChanged) {

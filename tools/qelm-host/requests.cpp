@@ -1,5 +1,6 @@
 #include "requests.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -214,6 +215,67 @@ json Reply(const json* id, Result result) {
     return reply;
 }
 
+// Room in a reply for what goes around the status fields: "ok" and the request's "id" in a reply,
+// "event" in an event.
+constexpr std::size_t kStatusEnvelopeBytes = 4096;
+
+// The bytes the browser gets for a message.
+std::string Compact(const json& message) {
+    return message.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// The first bytes of the text, at most limit of them, ending at a UTF-8 character boundary.
+std::string CutAtCharacter(const std::string& text, std::size_t limit) {
+    std::size_t end = std::min(limit, text.size());
+    while (end > 0 && end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+// A text of the status that any program of the user can make as long as it likes.
+struct LongText {
+    std::string name;  // as "cut" names it
+    json* text = nullptr;
+};
+
+std::size_t TextBytes(const json* value) {
+    return value != nullptr && value->is_string() ? value->get_ref<const std::string&>().size() : 0;
+}
+
+// The longest of the comment, the metrics and the text settings; null when all are empty.
+LongText LongestText(json& fields) {
+    LongText longest;
+    const auto consider = [&longest](const std::string& name, json& value) {
+        if (TextBytes(&value) > TextBytes(longest.text)) {
+            longest = {name, &value};
+        }
+    };
+    consider("comment", fields["comment"]);
+    consider("metrics", fields["metrics"]);
+    for (auto& [name, value] : fields["settings"].items()) {
+        consider(name, value);
+    }
+    return longest;
+}
+
+// Cuts the longest texts until the fields take at most budget bytes, and lists each text cut in
+// "cut", so that one overlong value costs the browser that value and not the whole status.
+void CutToFit(json& fields, std::size_t budget) {
+    for (std::size_t size = Compact(fields).size(); size > budget; size = Compact(fields).size()) {
+        const LongText longest = LongestText(fields);
+        if (longest.text == nullptr) {
+            return;
+        }
+        const auto& text = longest.text->get_ref<const std::string&>();
+        *longest.text = CutAtCharacter(text, text.size() - std::min(text.size(), size - budget));
+        json& cut = fields["cut"];
+        if (std::find(cut.begin(), cut.end(), longest.name) == cut.end()) {
+            cut.push_back(longest.name);
+        }
+    }
+}
+
 }  // namespace
 
 json StatusFields() {
@@ -234,6 +296,7 @@ json StatusFields() {
         platform::CloseKey(*key);
     }
     fields["settings"] = settings;
+    CutToFit(fields, kLongestReplyBytes - kStatusEnvelopeBytes);
     return fields;
 }
 
@@ -264,7 +327,7 @@ json HandleRequest(std::string_view message) {
 }
 
 std::string ReplyText(const json& reply) {
-    std::string text = reply.dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string text = Compact(reply);
     if (text.size() <= kLongestReplyBytes) {
         return text;
     }
@@ -272,5 +335,5 @@ std::string ReplyText(const json& reply) {
     if (const auto id = reply.find("id"); id != reply.end()) {
         refusal["id"] = *id;
     }
-    return refusal.dump(-1, ' ', false, json::error_handler_t::replace);
+    return Compact(refusal);
 }
