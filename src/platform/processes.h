@@ -58,10 +58,13 @@ bool ProcessFootprint(std::uint32_t processId, Footprint& footprint);
 // The folder of the running program's executable, without a trailing separator.
 std::u16string OwnDirectory();
 
-// Starts the program at path without arguments, sets processId and waits at most readyWaitMs
-// until the program waits for input (WaitForInputIdle) or ends; false when it cannot be
-// started, with processId untouched.
-bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t readyWaitMs);
+// Starts the program at path without arguments, with standard handles of its own that lead to
+// the null device and no other handle of the caller, and, when breakAwayFromJob is set, outside
+// the caller's job (CREATE_BREAKAWAY_FROM_JOB); sets processId and waits at most readyWaitMs
+// until the program waits for input (WaitForInputIdle) or ends. Answers 0, or the Windows error
+// with processId untouched: kErrorAccessDenied when the caller's job does not allow breakaway.
+std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
+                           std::uint32_t& processId, std::uint32_t readyWaitMs);
 
 // Waits at most timeoutMs for the process to end; true when it has ended or does not exist.
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs);

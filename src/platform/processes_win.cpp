@@ -156,27 +156,77 @@ bool ProcessFootprint(std::uint32_t processId, Footprint& footprint) {
 }
 
 std::u16string OwnDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::u16string directory(reinterpret_cast<const char16_t*>(path), length);
-    const auto separator = directory.find_last_of(u"\\/");
-    return separator == std::u16string::npos ? std::u16string() : directory.substr(0, separator);
+    // A long install folder does not fit MAX_PATH: grow the buffer until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos
+               ? std::u16string()
+               : std::u16string(reinterpret_cast<const char16_t*>(path.data()), separator);
 }
 
-bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t readyWaitMs) {
-    std::wstring commandLine = L"\"" + WideString(path) + L"\"";
+namespace {
+
+// The null device, inheritable, so that a started program gets standard handles of its own.
+HANDLE OpenNullDevice(DWORD access) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    return CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// Keeps the own standard handles from being inherited: only the null device is passed on.
+void KeepStandardHandlesToOurselves() {
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = GetStdHandle(which);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+        }
+    }
+}
+
+}  // namespace
+
+std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
+                           std::uint32_t& processId, std::uint32_t readyWaitMs) {
+    KeepStandardHandlesToOurselves();
+    const HANDLE nullInput = OpenNullDevice(GENERIC_READ);
+    const HANDLE nullOutput = OpenNullDevice(GENERIC_WRITE);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullInput;
+    startup.hStdOutput = nullOutput;
+    startup.hStdError = nullOutput;
+    std::wstring commandLine = L"\"" + WideString(path) + L"\"";
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(Wide(path.c_str()), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &started)) {
-        return false;
+    const DWORD flags = breakAwayFromJob ? CREATE_BREAKAWAY_FROM_JOB : 0;
+    const bool created = CreateProcessW(Wide(path.c_str()), commandLine.data(), nullptr, nullptr,
+                                        TRUE, flags, nullptr, nullptr, &startup, &started);
+    const DWORD error = created ? ERROR_SUCCESS : GetLastError();
+    for (const HANDLE handle : {nullInput, nullOutput}) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+    if (!created) {
+        return error;
     }
     CloseHandle(started.hThread);
     WaitForInputIdle(started.hProcess, readyWaitMs);
     CloseHandle(started.hProcess);
     processId = started.dwProcessId;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {

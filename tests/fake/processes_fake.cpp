@@ -221,14 +221,19 @@ std::u16string OwnDirectory() {
     return fake::TheWorld().ownDirectory;
 }
 
-bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uint32_t) {
+std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
+                           std::uint32_t& processId, std::uint32_t) {
     std::function<void(const std::u16string&)> started;
     {
         const auto lock = fake::Lock();
         auto& world = fake::TheWorld();
-        fake::Record("CreateProcess " + fake::Narrow(path));
+        fake::Record("CreateProcess " + fake::Narrow(path) +
+                     (breakAwayFromJob ? " breakaway" : ""));
         if (world.programsFail) {
-            return false;
+            return 2;  // ERROR_FILE_NOT_FOUND
+        }
+        if (breakAwayFromJob && world.jobRefusesBreakaway) {
+            return kErrorAccessDenied;
         }
         processId = world.nextProgramId++;
         started = world.onProgramStarted;
@@ -236,7 +241,7 @@ bool StartProgram(const std::u16string& path, std::uint32_t& processId, std::uin
     if (started) {
         started(path);
     }
-    return true;
+    return kErrorSuccess;
 }
 
 bool WaitForProcessEnd(std::uint32_t processId, std::uint32_t timeoutMs) {

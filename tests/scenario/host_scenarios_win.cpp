@@ -1,45 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "scenario/harness_win.h"
+#include "support/firefox_launch_win.h"
 
 using namespace scenario;
 
 namespace {
 
-// The real qelm-host.exe with pipes for its standard input and output, as Firefox runs it.
+// The real qelm-host.exe, started and ended as Firefox for Windows does it.
 class HostProcess {
   public:
-    HostProcess() {
-        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-        HANDLE childInput = nullptr;
-        HANDLE childOutput = nullptr;
-        CreatePipe(&childInput, &input_, &inheritable, 0);
-        CreatePipe(&output_, &childOutput, &inheritable, 0);
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = childInput;
-        startup.hStdOutput = childOutput;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    explicit HostProcess(DWORD jobLimits = firefox::kHostJobLimits) {
         const std::wstring program = BinaryDirectory() + L"\\qelm-host.exe";
-        std::wstring commandLine = L"\"" + program + L"\" C:\\qelm.json qelm@extensions.example";
-        PROCESS_INFORMATION info{};
-        EXPECT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                   nullptr, nullptr, &startup, &info));
-        CloseHandle(childInput);
-        CloseHandle(childOutput);
-        CloseHandle(info.hThread);
-        process_ = Child(info.hProcess, info.dwProcessId);
+        EXPECT_TRUE(firefox::StartNativeHost(program, L"C:\\qelm.json qelm@extensions.example",
+                                             jobLimits, host_))
+            << "error " << GetLastError();
+        HANDLE process = nullptr;
+        DuplicateHandle(GetCurrentProcess(), host_.process, GetCurrentProcess(), &process, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        process_ = Child(process, host_.processId);
     }
 
     ~HostProcess() {
-        CloseInput();
-        CloseHandle(output_);
+        firefox::CloseNativeHost(host_);
+        firefox::ReleaseNativeHost(host_);
     }
 
     static std::string Framed(const std::string& json) {
@@ -51,9 +39,17 @@ class HostProcess {
         return framed + json;
     }
 
+    // In pieces: one large write into a pipe can fail under Wine when the machine is busy.
     void Write(const std::string& bytes) {
-        DWORD written = 0;
-        WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        constexpr std::size_t kPiece = 16 * 1024;
+        for (std::size_t sent = 0; sent < bytes.size();) {
+            DWORD written = 0;
+            const auto piece = static_cast<DWORD>(std::min(kPiece, bytes.size() - sent));
+            if (!WriteFile(host_.input, bytes.data() + sent, piece, &written, nullptr)) {
+                return;
+            }
+            sent += written;
+        }
     }
 
     // The next reply; the status events that come before it are kept aside.
@@ -82,11 +78,22 @@ class HostProcess {
         return event;
     }
 
-    void CloseInput() {
-        if (input_ != nullptr) {
-            CloseHandle(input_);
-            input_ = nullptr;
-        }
+    // Firefox's end of the port: the host's input closed, then its job terminated.
+    void Close() { firefox::CloseNativeHost(host_); }
+
+    // The host killed (by the user, say); Firefox then notices its end and terminates its job.
+    void Kill() {
+        TerminateProcess(host_.process, 1);
+        WaitForSingleObject(host_.process, INFINITE);
+        firefox::TerminateHostJob(host_);
+    }
+
+    // Whether every writer of the host's standard output has gone, so that the browser sees
+    // the port close.
+    bool OutputClosed() const {
+        DWORD available = 0;
+        return !PeekNamedPipe(host_.output, nullptr, 0, nullptr, &available, nullptr) &&
+               GetLastError() == ERROR_BROKEN_PIPE;
     }
 
     const Child& Process() const { return process_; }
@@ -106,7 +113,7 @@ class HostProcess {
         std::uint32_t filled = 0;
         while (filled < count) {
             DWORD got = 0;
-            if (!ReadFile(output_, bytes.data() + filled, count - filled, &got, nullptr) ||
+            if (!ReadFile(host_.output, bytes.data() + filled, count - filled, &got, nullptr) ||
                 got == 0) {
                 break;
             }
@@ -116,8 +123,7 @@ class HostProcess {
         return bytes;
     }
 
-    HANDLE input_ = nullptr;
-    HANDLE output_ = nullptr;
+    firefox::NativeHost host_;
     Child process_;
     std::vector<std::string> events_;
 };
@@ -171,7 +177,36 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_TRUE(
         Contains(host.Ask(R"({"id":8,"cmd":"fly"})"), R"("error":"unknown command \"fly\"")"));
 
-    host.CloseInput();
+    host.Close();
     EXPECT_EQ(host.Process().WaitForExit(1s), 0u);
+    // Its job is terminated too, and the companion, outside it, goes on.
+    Sleep(500);
     EXPECT_TRUE(IsWindow(controller));
+}
+
+TEST(Host, ACompanionStartedByAHostThatIsKilledRunsOnAndHoldsNoneOfItsPipes) {
+    Child browser = StartBrowser();
+    HostProcess host;
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("outlivesHost":true)"));
+    const DWORD companion = ProcessIdOf(L"qelm.exe");
+    ASSERT_NE(companion, 0u);
+
+    host.Kill();
+    EXPECT_TRUE(Eventually([&] { return host.OutputClosed(); }, 5s))
+        << "a process still holds the host's standard output";
+    Sleep(500);
+    EXPECT_EQ(ProcessIdOf(L"qelm.exe"), companion);
+    EXPECT_NE(FindWindowW(L"qelm", nullptr), nullptr);
+}
+
+TEST(Host, InAJobThatKeepsItsProcessesTheStartSaysTheCompanionEndsWithTheHost) {
+    Child browser = StartBrowser();
+    HostProcess host(0);
+    const std::string started = host.Ask(R"({"id":1,"cmd":"start"})");
+    EXPECT_TRUE(Contains(started, R"("started":true)") &&
+                Contains(started, R"("outlivesHost":false)"))
+        << started;
+
+    host.Close();
+    EXPECT_TRUE(Eventually([] { return ProcessIdOf(L"qelm.exe") == 0; }, 5s));
 }

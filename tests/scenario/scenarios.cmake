@@ -2,7 +2,8 @@
 # runs in its own copy of a template prefix made once per build.
 
 file(GLOB QELM_SCENARIO_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_scenarios_win.cpp)
-add_executable(qelm_scenarios ${QELM_SCENARIO_SOURCES} ${CMAKE_CURRENT_LIST_DIR}/harness_win.cpp)
+add_executable(qelm_scenarios ${QELM_SCENARIO_SOURCES} ${CMAKE_CURRENT_LIST_DIR}/harness_win.cpp
+                              ${CMAKE_SOURCE_DIR}/tests/support/firefox_launch_win.cpp)
 target_include_directories(qelm_scenarios PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(qelm_scenarios PRIVATE GTest::gtest_main advapi32 user32 shell32)
 target_link_options(qelm_scenarios PRIVATE -static)

@@ -169,12 +169,28 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
     EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["error"],
               "QELM ended at once: it runs only beside a browser");
     EXPECT_EQ(fake::JournalLines("CreateProcess"),
-              (std::vector<std::string>{"CreateProcess C:\\QELM\\qelm.exe"}));
+              (std::vector<std::string>{"CreateProcess C:\\QELM\\qelm.exe breakaway"}));
 
     world().onProgramStarted = [this](const std::u16string&) { StartCompanion(); };
     const json started = Ask({{"id", 3}, {"cmd", "start"}});
     EXPECT_EQ(started["started"], true);
     EXPECT_EQ(started["pid"], companionId);
+    EXPECT_EQ(started["outlivesHost"], true);
+    EXPECT_EQ(started["reloaded"], true);
+    ASSERT_EQ(Sent(kQelmMessageName).size(), 1u);
+    EXPECT_EQ(Sent(kQelmMessageName)[0].wParam, 1u);
+}
+
+TEST_F(Host, StartInAJobThatKeepsItsProcessesSaysTheCompanionEndsWithTheHost) {
+    fake::ResetWorld();
+    world().jobRefusesBreakaway = true;
+    world().onProgramStarted = [this](const std::u16string&) { StartCompanion(); };
+    const json started = Ask({{"id", 1}, {"cmd", "start"}});
+    EXPECT_EQ(started["started"], true);
+    EXPECT_EQ(started["outlivesHost"], false);
+    EXPECT_EQ(fake::JournalLines("CreateProcess"),
+              (std::vector<std::string>{"CreateProcess C:\\QELM\\qelm.exe breakaway",
+                                        "CreateProcess C:\\QELM\\qelm.exe"}));
 }
 
 TEST_F(Host, DefaultsCreatesTheKeyOnlyWhenItIsMissing) {

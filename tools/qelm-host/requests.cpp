@@ -84,17 +84,33 @@ Result Exit(const json&) {
     return json{{"running", false}};
 }
 
+// Starts the companion outside the browser's job where the job allows it, so that it outlives
+// this host; Firefox for Windows ends every process left in the host's job when the host ends.
+// Where the job keeps its processes, the companion is started in it all the same, and the reply
+// says that it ends with the host.
 Result Start(const json&) {
     if (const auto companion = FindCompanion()) {
         return json{{"running", true}, {"pid", companion->processId}, {"started", false}};
     }
     const std::u16string path = platform::OwnDirectory() + u"\\qelm.exe";
     std::uint32_t processId = 0;
-    if (!platform::StartProgram(path, processId, kStartWaitMs)) {
-        return Failure{"cannot start " + ToUtf8(path)};
+    bool outlivesHost = true;
+    auto error = platform::StartProgram(path, true, processId, kStartWaitMs);
+    if (error == platform::kErrorAccessDenied) {
+        outlivesHost = false;
+        error = platform::StartProgram(path, false, processId, kStartWaitMs);
+    }
+    if (error != platform::kErrorSuccess) {
+        return Failure{"cannot start " + ToUtf8(path) + " (error " + std::to_string(error) + ")"};
     }
     if (const auto companion = FindCompanion()) {
-        return json{{"running", true}, {"pid", companion->processId}, {"started", true}};
+        // The companion starts with its built-in settings; the user's come with a reload.
+        const bool reloaded = SendToCompanion(*companion, kQelmMessageName, 1, 2).has_value();
+        return json{{"running", true},
+                    {"pid", companion->processId},
+                    {"started", true},
+                    {"outlivesHost", outlivesHost},
+                    {"reloaded", reloaded}};
     }
     if (platform::WaitForProcessEnd(processId, 0)) {
         return Failure{"QELM ended at once: it runs only beside a browser"};
