@@ -2,21 +2,41 @@
 // browser, reports every tab selection, keeps the toolbar button up to date, shows each new
 // comment as a notification, and answers the popup and the options page.
 import { coalesced } from "../lib/coalesce.js";
-import { HostConnection } from "../lib/host.js";
+import { HostConnection, kBoundToHost } from "../lib/host.js";
+import { CompanionKeeper } from "../lib/keeper.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
 // Set when the user stopped the companion, so that a new connection does not start it again.
 let stoppedByUser = false;
 let commentSeenAt = null;
 const views = new Set();
+// What the toolbar button and the open pages were last given, so that they are redrawn only
+// when something they show has changed.
+let shownButton = null;
+let sentState = null;
 
 const host = new HostConnection({
   connect: (name) => browser.runtime.connectNative(name),
   setTimer: (run, ms) => setTimeout(run, ms),
   clearTimer: (timer) => clearTimeout(timer),
-  onChange: showState,
-  onStatus: noticeComment,
+  onChange: () => {
+    if (host.state !== "connected") {
+      keeper.forget();
+    }
+    showState();
+  },
+  onStatus: (status, previous) => {
+    keeper.observe(status, !stoppedByUser);
+    noticeComment(status, previous);
+  },
   wantCompanion: () => !stoppedByUser,
+});
+
+const keeper = new CompanionKeeper({
+  start: () => ask("start", {}, { byUser: false }),
+  setTimer: (run, ms) => setTimeout(run, ms),
+  clearTimer: (timer) => clearTimeout(timer),
+  onChange: () => showState(),
 });
 
 function snapshot() {
@@ -26,15 +46,29 @@ function snapshot() {
     retryAt: host.retryAt,
     status: host.status,
     commentSeenAt,
+    companion: {
+      restartAt: keeper.restartAt,
+      endedAt: keeper.endedAt,
+      restarted: keeper.restarted,
+    },
   };
 }
 
 function showState() {
   const shown = describe(host);
-  browser.browserAction.setBadgeText({ text: shown.badge });
-  browser.browserAction.setBadgeBackgroundColor({ color: shown.color });
-  browser.browserAction.setTitle({ title: shown.title });
+  const button = JSON.stringify([shown.badge, shown.color, shown.title]);
+  if (button !== shownButton) {
+    shownButton = button;
+    browser.browserAction.setBadgeText({ text: shown.badge });
+    browser.browserAction.setBadgeBackgroundColor({ color: shown.color });
+    browser.browserAction.setTitle({ title: shown.title });
+  }
   const state = snapshot();
+  const sent = JSON.stringify(state);
+  if (sent === sentState) {
+    return;
+  }
+  sentState = sent;
   for (const view of views) {
     view.postMessage(state);
   }
@@ -58,23 +92,25 @@ function noticeComment(status, previous) {
   }
 }
 
-// A command from the popup or the options page. Its error is kept to show until the next
-// command succeeds.
-async function ask(cmd, fields) {
+// A command from the popup or the options page, or the keeper's start. Its error is kept to
+// show until the next command succeeds.
+async function ask(cmd, fields, { byUser = true } = {}) {
+  const wasStopped = stoppedByUser;
+  if (byUser && (cmd === "exit" || cmd === "start")) {
+    // Set before the request: the companion's end comes as an event before the reply does.
+    stoppedByUser = cmd === "exit";
+    keeper.cancel();
+  }
   let reply;
   try {
     reply = await host.request(cmd, fields);
   } catch (error) {
+    stoppedByUser = wasStopped;
     host.error = error.message;
     showState();
     throw error;
   }
-  host.error = null;
-  if (cmd === "exit") {
-    stoppedByUser = true;
-  } else if (cmd === "start") {
-    stoppedByUser = false;
-  }
+  host.error = reply.outlivesHost === false ? kBoundToHost : null;
   if (cmd !== "status") {
     // The command is done whatever comes of this; the host's events follow anyway.
     await host.request("status").then((status) => host.takeStatus(status), () => showState());

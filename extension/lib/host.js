@@ -5,6 +5,9 @@ import { kLongestDelaySeconds, reconnectDelaySeconds } from "./reconnect.js";
 export const kHostName = "qelm";
 // Longer than the host's own longest wait (10 s for the companion to start).
 export const kAnswerTimeoutMs = 20000;
+// What a start inside a job that keeps its processes means for the user.
+export const kBoundToHost = "QELM was started inside the browser's job for its host: it ends " +
+  "whenever the host ends, and is started again then";
 
 // How the host stands: "connecting" (until the greeting is done), "connected", "missing" (no
 // host registered) or "lost" (it was there and went, or would not answer).
@@ -50,7 +53,9 @@ export class HostConnection {
       await this.request("hello");
       let startError = null;
       if (this.wantCompanion()) {
-        await this.request("start").catch((error) => {
+        await this.request("start").then((started) => {
+          startError = started.outlivesHost === false ? kBoundToHost : null;
+        }, (error) => {
           startError = error.message;
         });
       }

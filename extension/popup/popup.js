@@ -5,6 +5,10 @@ import { describe } from "../lib/view.js";
 const $ = (id) => document.getElementById(id);
 let last = null;
 
+const clock = (time) =>
+  new Date(time).toLocaleTimeString([], { hour: "2-digit", minute: "2-digit" });
+const secondsUntil = (time) => Math.max(1, Math.ceil((time - Date.now()) / 1000));
+
 function showMetrics(text) {
   const figures = parseMetrics(text);
   $("figures").hidden = !figures;
@@ -24,9 +28,20 @@ function showComment(comment, seenAt) {
   $("latest").hidden = !comment;
   // The companion's comments carry blank lines and a trailing line feed of their own.
   $("comment").textContent = (comment ?? "").replace(/\s*\n\s*/g, "\n").trim();
-  $("comment-time").textContent = seenAt
-    ? `at ${new Date(seenAt).toLocaleTimeString([], { hour: "2-digit", minute: "2-digit" })}`
-    : "";
+  $("comment-time").textContent = seenAt ? `at ${clock(seenAt)}` : "";
+}
+
+// What became of a companion that ended without the user's Stop.
+function showCompanionNotice({ endedAt, restartAt, restarted }) {
+  let notice = "";
+  if (endedAt && restarted) {
+    notice = `QELM ended unexpectedly at ${clock(endedAt)} and was started again.`;
+  } else if (restartAt) {
+    notice = `${endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : ""}` +
+      `Starting it again in ${secondsUntil(restartAt)} s.`;
+  }
+  $("notice").textContent = notice;
+  $("notice").hidden = !notice;
 }
 
 function show(state) {
@@ -35,10 +50,11 @@ function show(state) {
   const running = Boolean(connected && state.status.running);
   let line = describe(state).line;
   if (state.retryAt && state.state !== "connected") {
-    line += `; trying again in ${Math.max(1, Math.ceil((state.retryAt - Date.now()) / 1000))} s`;
+    line += `; trying again in ${secondsUntil(state.retryAt)} s`;
   }
   $("state").textContent = line;
   $("install").hidden = state.state !== "missing";
+  showCompanionNotice(state.companion);
   showMetrics(running ? state.status.metrics : null);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);
   const global = Boolean(state.status?.settings?.global);
@@ -67,5 +83,5 @@ $("start-stop").addEventListener("click", () =>
 $("options").addEventListener("click", () => browser.runtime.openOptionsPage());
 
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);
-// Counts down to the next try while the host is away.
-setInterval(() => last?.retryAt && show(last), 1000);
+// Counts down to the next try while the host or the companion is away.
+setInterval(() => (last?.retryAt || last?.companion.restartAt) && show(last), 1000);

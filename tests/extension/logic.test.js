@@ -9,6 +9,7 @@ import {
 } from "../../extension/lib/settings.js";
 import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
+import { CompanionKeeper } from "../../extension/lib/keeper.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
@@ -244,4 +245,76 @@ test("a closed port fails what waits, says why, and connects again later and lat
   clock.ms += 60000;
   ports[3].close(null);
   assert.equal(reconnects().at(-1).ms, 1000, "a connection that held a minute starts over");
+});
+
+// A keeper whose starts succeed or fail as the test says, on a clock the test moves.
+function keeper() {
+  const timers = [];
+  const clock = { ms: 0 };
+  const starts = { count: 0, fail: false };
+  const kept = new CompanionKeeper({
+    start: async () => {
+      starts.count++;
+      if (starts.fail) throw new Error("QELM ended at once");
+    },
+    setTimer: (run, ms) => timers.push({ run, ms }) - 1,
+    clearTimer: (index) => { timers[index].cleared = true; },
+    onChange: () => {},
+    now: () => clock.ms,
+  });
+  // Runs the pending start and answers its delay in seconds.
+  const fire = async () => {
+    const timer = timers.findLast((t) => !t.cleared && !t.fired);
+    timer.fired = true;
+    clock.ms += timer.ms;
+    await timer.run();
+    return timer.ms / 1000;
+  };
+  const pending = () => timers.filter((t) => !t.cleared && !t.fired).length;
+  return { kept, timers, clock, starts, fire, pending };
+}
+
+test("a companion that ends unasked is started again, later after each failed try", async () => {
+  const { kept, clock, starts, fire, pending } = keeper();
+  kept.observe({ running: true }, true);
+  clock.ms = 5000;
+  kept.observe({ running: false }, true);
+  assert.equal(kept.endedAt, 5000);
+  starts.fail = true;
+  const delays = [];
+  for (let i = 0; i < 8; i++) delays.push(await fire());
+  assert.deepEqual(delays, [1, 2, 4, 8, 16, 32, 60, 60]);
+  assert.equal(starts.count, 8);
+  // Statuses that say the same while a try is pending add no second one.
+  kept.observe({ running: false }, true);
+  assert.equal(pending(), 1);
+
+  starts.fail = false;
+  await fire();
+  kept.observe({ running: true }, true);
+  assert.equal(kept.restarted, true);
+  assert.equal(pending(), 0);
+  // Killed again soon after: the delay keeps growing; after a minute of running it starts over.
+  clock.ms += 10000;
+  kept.observe({ running: false }, true);
+  assert.equal(await fire(), 60);
+  kept.observe({ running: true }, true);
+  clock.ms += 60000;
+  kept.observe({ running: false }, true);
+  assert.equal(await fire(), 1);
+});
+
+test("the user's Stop, and a lost connection, stop the keeper from starting the companion",
+     async () => {
+  const { kept, starts, pending } = keeper();
+  kept.observe({ running: true }, true);
+  kept.observe({ running: false }, false);
+  assert.equal(pending(), 0);
+  assert.equal(kept.endedAt, null);
+
+  kept.observe({ running: false }, true);
+  assert.equal(pending(), 1);
+  kept.forget();
+  assert.equal(pending(), 0);
+  assert.equal(starts.count, 0);
 });
