@@ -94,6 +94,10 @@ export class Firefox {
       .extension;
   }
 
+  uninstallExtension(id) {
+    return this.send("webExtension.uninstall", { extension: id });
+  }
+
   async tabs() {
     return (await this.send("browsingContext.getTree", { maxDepth: 0 })).contexts;
   }

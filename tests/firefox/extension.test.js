@@ -16,14 +16,11 @@ const extension = join(root, "extension");
 const work = process.env.QELM_WORK;
 const bin = process.env.QELM_BIN;
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
-const kUuid = "5d4cdb61-0a3e-4f6c-9d0b-8c1f3e7a2b94";
 const kPrefs = {
-  "extensions.webextensions.uuids": JSON.stringify({ "qelm@qelm.org": kUuid }),
   // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
   // least); this one must keep its port for the whole session.
   "extensions.background.idle.timeout": 100,
 };
-const pageUrl = (path) => `moz-extension://${kUuid}/${path}`;
 
 const kWine = "/usr/lib/wine/wine64";
 
@@ -70,7 +67,7 @@ async function launchWithHome(withHost) {
   }
   const firefox = await Firefox.launch({ home, prefs: kPrefs });
   try {
-    await firefox.installExtension(extension);
+    firefox.extensionId = await firefox.installExtension(extension);
   } catch (error) {
     await firefox.close();
     throw error;
@@ -78,10 +75,13 @@ async function launchWithHome(withHost) {
   return firefox;
 }
 
-// The tab that shows one of the extension's pages; a first install opens the options page.
+// The tab that shows one of the extension's pages; a first install opens the options page. An
+// extension installed again has another address: Firefox forgets the pinned one at uninstall.
+const isPage = (tab, path) => new RegExp(`^moz-extension://[^/]+/${path}$`).test(tab.url);
+
 async function pageTab(firefox, path) {
   return eventually(`the tab of ${path}`, async () =>
-    (await firefox.tabs()).find((tab) => tab.url === pageUrl(path))?.context);
+    (await firefox.tabs()).find((tab) => isPage(tab, path))?.context);
 }
 
 async function openPopupInTab(firefox, optionsTab) {
@@ -123,12 +123,14 @@ async function saveScreenshot(firefox, tab, name, selector) {
 }
 
 let firefox;
+let extensionId;
 let optionsTab;
 let popupTab;
 
 before(async () => {
   assert.ok(work && bin, "run through tests/firefox/run");
   firefox = await launchWithHome(true);
+  extensionId = firefox.extensionId;
   optionsTab = await pageTab(firefox, "options/options.html");
 });
 
@@ -169,10 +171,7 @@ test("saving the options writes the key and the companion reloads them", async (
   assert.equal(qelmctl("get", "activateKVDisplayEvents"), "1");
   assert.equal(qelmctl("get", "primaryTimeout"), "7");
   assert.equal(qelmctl("get", "blacklist"), "notepad.exe");
-  const log = () => readFileSync(join(work, "host.log"), "utf8");
-  await eventually("the loader's trace", () =>
-    log().includes("dwPrimaryTimeout: <: 7 :>") && log().includes("blackList: <: notepad.exe :>") &&
-    log().includes("dwActivateKVDisplayEvents: <: 1 :>"));
+  // The companion's reload shows next: the tab selections leave a comment only with comments on.
 });
 
 test("switching between two tabs leads to the tab-selection comment", async () => {
@@ -242,6 +241,89 @@ test("the popup stops the companion and starts it again", async () => {
 
 test("the port to the host stayed open for the whole session", () => {
   assert.equal(readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length, 1);
+});
+
+// Programs of the prefix, as the user or another program would end them.
+const taskkill = (image) =>
+  spawnSync(kWine, ["taskkill", "/F", "/IM", image], { stdio: "ignore" }).status;
+const companionPid = () => /^QELM is running: process (\d+)/m.exec(qelmctl("status"))?.[1];
+const hostStarts = () => readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length;
+// The Linux processes that run qelm-host.exe itself (not the launcher that names it) for the
+// Firefox of the first home.
+const hostProcesses = () => spawnSync("ps", ["-eo", "args="], { encoding: "utf8" }).stdout
+  .split("\n").filter((line) => /^"?[^ ]*qelm-host\.exe/i.test(line) && line.includes(homes[0]))
+  .length;
+
+test("the companion killed while Firefox runs is started again within its retry delay",
+     async () => {
+  const killed = await eventually("QELM running", companionPid);
+  assert.equal(taskkill("qelm.exe"), 0);
+  const started = Date.now();
+  const again = await eventually("a new companion", () => {
+    const pid = companionPid();
+    return pid !== killed && pid;
+  }, 15000);
+  // The first try comes after a second; the start itself takes a moment under Wine.
+  assert.ok(Date.now() - started < 10000, `started again after ${Date.now() - started} ms`);
+  await eventually("the popup says what happened", async () =>
+    (await text(firefox, popupTab, "state")) === `QELM is running (process ${again})` &&
+    /^QELM ended unexpectedly at .+ and was started again\.$/.test(
+      await text(firefox, popupTab, "notice")));
+});
+
+test("the host killed while Firefox runs: Firefox sees the port close, a new host comes, and " +
+     "the companion runs on", async () => {
+  const companion = await eventually("QELM running", companionPid);
+  const starts = hostStarts();
+  assert.equal(taskkill("qelm-host.exe"), 0);
+  await eventually("a new host", () => hostStarts() === starts + 1, 15000);
+  await eventually("the popup connected again", async () =>
+    (await text(firefox, popupTab, "state")) === `QELM is running (process ${companion})`);
+  assert.equal(companionPid(), companion);
+});
+
+test("the extension reloaded: the same companion runs throughout and is found again",
+     async () => {
+  const companion = await eventually("QELM running", companionPid);
+  await firefox.uninstallExtension(extensionId);
+  // Firefox closes the port; the host ends with its input, and its job is terminated.
+  await eventually("the host's end", () => hostProcesses() === 0, 10000);
+  await eventually("the extension's pages closed", async () =>
+    !(await firefox.tabs()).some((tab) => tab.url.startsWith("moz-extension:")));
+  assert.equal(companionPid(), companion);
+  extensionId = await firefox.installExtension(extension);
+  optionsTab = await pageTab(firefox, "options/options.html");
+  await eventually("the extension finds it", async () =>
+    (await text(firefox, optionsTab, "state")) === `QELM is running (process ${companion})`);
+  assert.equal(companionPid(), companion);
+});
+
+test("Firefox closed: the companion runs on beside the stand-in browser", async () => {
+  const companion = await eventually("QELM running", companionPid);
+  await firefox.close();
+  await eventually("the host's end", () => hostProcesses() === 0, 10000);
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  assert.equal(companionPid(), companion);
+});
+
+test("in global mode the companion keeps running once the stand-in browser is closed too",
+     async () => {
+  const companion = await eventually("QELM running", companionPid);
+  qelmctl("set", "global", "1");
+  assert.equal(taskkill("firefox.exe"), 0);
+  // The companion's watchdog looks for the browser every 5 seconds.
+  await new Promise((resolve) => setTimeout(resolve, 11000));
+  assert.equal(companionPid(), companion);
+});
+
+test("with global mode off again the companion ends by its own watchdog and leaves its status",
+     async () => {
+  qelmctl("set", "global", "0");
+  await eventually("the companion's end", () => !companionPid(), 15000);
+  assert.equal(qelmctl("get", "activateEventMemoryMetrics"),
+               "Activate Lumbrel To See Current WorkingSetSize");
+  assert.equal(qelmctl("get", "startKVX"), "0");
+  assert.equal(qelmctl("get", "activateEventComment"), "Stopped Lumbrel's Memory Recovery");
 });
 
 test("without a registered host the pages say it is not installed and how to install it",

@@ -8,6 +8,13 @@ add_test(NAME extension.lint
                  --source-dir ${CMAKE_SOURCE_DIR}/extension --output text)
 set_tests_properties(extension.logic extension.lint PROPERTIES LABELS extension)
 
+# Runs qelm-host.exe for Firefox as Firefox for Windows runs a native-messaging host.
+add_executable(nm_launcher ${CMAKE_CURRENT_LIST_DIR}/nm_launcher_win.cpp
+                           ${CMAKE_SOURCE_DIR}/tests/support/firefox_launch_win.cpp)
+target_include_directories(nm_launcher PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_options(nm_launcher PRIVATE ${QELM_STATIC_LINK} -municode)
+qelm_warnings(nm_launcher)
+
 add_test(NAME firefox.extension COMMAND ${CMAKE_CURRENT_LIST_DIR}/run)
 set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS firefox
                                                   TIMEOUT 300)
