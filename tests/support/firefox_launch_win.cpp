@@ -1,5 +1,6 @@
 #include "support/firefox_launch_win.h"
 
+#include <utility>
 #include <vector>
 
 namespace firefox {
@@ -27,20 +28,20 @@ std::wstring FolderOf(const std::wstring& path) {
 
 // The host inherits its three pipe ends and nothing else of ours.
 struct InheritedHandles {
-    explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    explicit InheritedHandles(std::vector<HANDLE> inherited) : handles(std::move(inherited)) {
         SIZE_T size = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage_.resize(size);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        InitializeProcThreadAttributeList(list_, 1, 0, &size);
-        UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                  handles_.size() * sizeof(HANDLE), nullptr, nullptr);
+        storage.resize(size);
+        list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+        InitializeProcThreadAttributeList(list, 1, 0, &size);
+        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                  handles.size() * sizeof(HANDLE), nullptr, nullptr);
     }
-    ~InheritedHandles() { DeleteProcThreadAttributeList(list_); }
+    ~InheritedHandles() { DeleteProcThreadAttributeList(list); }
 
-    std::vector<HANDLE> handles_;
-    std::vector<char> storage_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    std::vector<HANDLE> handles;
+    std::vector<char> storage;
+    LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
 };
 
 bool PutIntoJob(NativeHost& host, HANDLE thread, DWORD jobLimits) {
@@ -78,7 +79,7 @@ bool StartNativeHost(const std::wstring& program, const std::wstring& arguments,
     startup.StartupInfo.hStdInput = input;
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = error;
-    startup.lpAttributeList = inherited.list_;
+    startup.lpAttributeList = inherited.list;
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     const std::wstring folder = FolderOf(program);
     PROCESS_INFORMATION info{};
