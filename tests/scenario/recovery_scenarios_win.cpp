@@ -33,16 +33,18 @@ struct Trim {
 };
 
 // The trims in order, each mapped through the handle that the latest OpenProcess returned to the
-// process identifier and access it was opened with.
+// process identifier and access it was opened with. The companion's workers open processes on
+// threads of their own while a recovery runs, so a return belongs to the latest call of its own
+// thread, not to the latest call of all.
 std::vector<Trim> Trims(const std::vector<RelayLine>& lines) {
     std::vector<Trim> trims;
     std::map<std::string, Trim> openedAs;
-    Trim opening;
+    std::map<std::string, Trim> openingByThread;
     for (const auto& line : lines) {
         if (line.function == kOpenProcess && !line.isReturn && line.arguments.size() == 3) {
-            opening = Trim{line.arguments[2], line.arguments[0]};
+            openingByThread[line.thread] = Trim{line.arguments[2], line.arguments[0]};
         } else if (line.function == kOpenProcess && line.isReturn) {
-            openedAs[line.returnValue] = opening;
+            openedAs[line.returnValue] = openingByThread[line.thread];
         } else if (line.function == kEmptyWorkingSet && !line.isReturn) {
             const std::string& handle = line.arguments.at(0);
             trims.push_back(handle == kOwnProcess ? Trim{"self", ""} : openedAs[handle]);
