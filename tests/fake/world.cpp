@@ -83,13 +83,17 @@ void PutDword(std::u16string_view name, std::int32_t value) {
     PutRaw(name, 4, std::move(data));
 }
 
-void PutText(std::u16string_view name, std::u16string_view text, bool terminated) {
+RegistryValue TextValue(std::u16string_view text, bool terminated) {
     std::vector<std::uint8_t> data(text.size() * 2 + (terminated ? 2 : 0), 0);
     // Empty text may come with a null pointer, which memcpy must not get even for no bytes.
     if (!text.empty()) {
         std::memcpy(data.data(), text.data(), text.size() * 2);
     }
-    PutRaw(name, 1, std::move(data));
+    return RegistryValue{1, std::move(data)};
+}
+
+void PutText(std::u16string_view name, std::u16string_view text, bool terminated) {
+    PutRaw(name, 1, TextValue(text, terminated).data);
 }
 
 void RemoveValue(std::u16string_view name) {

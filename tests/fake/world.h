@@ -196,6 +196,8 @@ std::vector<std::string> JournalLines(const std::string& prefix);
 // Helpers to arrange and inspect the registry.
 void PutDword(std::u16string_view name, std::int32_t value);
 void PutText(std::u16string_view name, std::u16string_view text, bool terminated = false);
+// A REG_SZ value holding the text, as a key other than the shared one keeps it.
+RegistryValue TextValue(std::u16string_view text, bool terminated = false);
 void PutRaw(std::u16string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
 void RemoveValue(std::u16string_view name);
 const RegistryValue* FindValue(std::u16string_view name);

@@ -262,7 +262,7 @@ TEST_F(Qelmctl, StatusAsJsonCarriesEveryValueWithItsType) {
         "\"activateKVXEventLogging\":0,\"startKVX\":0,\"kvxRestart\":0,"
         "\"activateEventComment\":\"line one\\nline \\\"two\\\"\\t\\\\\\u0001\","
         "\"activateEventMemoryMetrics\":null},"
-        "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null}}\n";
+        "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null,\"installer\":null}}\n";
     EXPECT_EQ(run.out, expected);
 }
 
@@ -272,14 +272,15 @@ TEST_F(Qelmctl, StatusWithoutCompanionOrKeySaysSo) {
     EXPECT_EQ(run.out,
               "QELM is not running\nHKCU\\SOFTWARE\\Qelm does not exist\n"
               "The browser's host is not installed (qelmctl install installs it)\n");
-    EXPECT_EQ(Ctl({u"status", u"--json"}).out,
-              "{\"running\":false,\"keyExists\":false,\"values\":{\"currentVersion\":null,"
-              "\"blacklist\":null,\"nRunCnt\":null,\"app_1\":null,\"activateKVDisplayEvents\":null,"
-              "\"activateVisualAcc\":null,\"activateKVXonStartup\":null,\"startupDelay\":null,"
-              "\"tabDelay\":null,\"global\":null,\"primaryTimeout\":null,"
-              "\"activateKVXEventLogging\":null,\"startKVX\":null,\"kvxRestart\":null,"
-              "\"activateEventComment\":null,\"activateEventMemoryMetrics\":null},"
-              "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null}}\n");
+    EXPECT_EQ(
+        Ctl({u"status", u"--json"}).out,
+        "{\"running\":false,\"keyExists\":false,\"values\":{\"currentVersion\":null,"
+        "\"blacklist\":null,\"nRunCnt\":null,\"app_1\":null,\"activateKVDisplayEvents\":null,"
+        "\"activateVisualAcc\":null,\"activateKVXonStartup\":null,\"startupDelay\":null,"
+        "\"tabDelay\":null,\"global\":null,\"primaryTimeout\":null,"
+        "\"activateKVXEventLogging\":null,\"startKVX\":null,\"kvxRestart\":null,"
+        "\"activateEventComment\":null,\"activateEventMemoryMetrics\":null},"
+        "\"host\":{\"installed\":false,\"manifest\":null,\"problem\":null,\"installer\":null}}\n");
 }
 
 TEST_F(Qelmctl, WatchPrintsEachNewTextOnceAndStopsAfterTheCount) {
@@ -355,10 +356,14 @@ TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
         world().otherKeys.at(u"Software\\Mozilla\\NativeMessagingHosts\\qelm").at(u"");
     EXPECT_EQ(registered.data.size(), (std::u16string_view(u"C:\\QELM\\qelm.json").size() + 1) * 2);
     EXPECT_TRUE(
-        Ctl({u"status"}).out.ends_with("The browser's host is installed: C:\\QELM\\qelm.json\n"));
+        Ctl({u"status"})
+            .out.ends_with(
+                "The browser's host is installed by qelmctl install: C:\\QELM\\qelm.json\n"));
     EXPECT_EQ(nlohmann::json::parse(Ctl({u"status", u"--json"}).out)["host"],
-              (nlohmann::json{
-                  {"installed", true}, {"manifest", "C:\\QELM\\qelm.json"}, {"problem", nullptr}}));
+              (nlohmann::json{{"installed", true},
+                              {"manifest", "C:\\QELM\\qelm.json"},
+                              {"problem", nullptr},
+                              {"installer", nullptr}}));
     world().files.erase(u"C:\\QELM\\qelm-host.exe");
     EXPECT_TRUE(
         Ctl({u"status"})
@@ -375,6 +380,31 @@ TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
     const auto again = Ctl({u"uninstall"});
     EXPECT_EQ(again.exitCode, kExitOk);
     EXPECT_EQ(again.out, "the browser's host was not installed; nothing to remove\n");
+}
+
+TEST_F(Qelmctl, TheInstallersRegistrationIsShownAndLeftToTheInstaller) {
+    world().files[u"C:\\Programs\\QELM\\qelm-host.exe"] = "MZ";
+    world().files[u"C:\\Programs\\QELM\\qelm.json"] =
+        R"({"name": "qelm", "path": "qelm-host.exe", "type": "stdio",
+            "allowed_extensions": ["qelm@qelm.org"]})";
+    auto& registration = world().otherKeys[u"Software\\Mozilla\\NativeMessagingHosts\\qelm"];
+    registration[u""] = fake::TextValue(u"C:\\Programs\\QELM\\qelm.json");
+    registration[u"QELM installer"] = fake::TextValue(u"1.0.0.1");
+
+    EXPECT_TRUE(Ctl({u"status"})
+                    .out.ends_with("The browser's host is installed by the QELM installer 1.0.0.1: "
+                                   "C:\\Programs\\QELM\\qelm.json\n"));
+    EXPECT_EQ(nlohmann::json::parse(Ctl({u"status", u"--json"}).out)["host"]["installer"],
+              "1.0.0.1");
+    for (const char16_t* command : {u"install", u"uninstall"}) {
+        const auto refused = Ctl({command});
+        EXPECT_EQ(refused.exitCode, kExitFailed);
+        EXPECT_EQ(refused.err,
+                  "the QELM installer 1.0.0.1 registered the browser's host; remove QELM in "
+                  "Settings > Apps to change that\n");
+    }
+    EXPECT_EQ(world().otherKeys.at(u"Software\\Mozilla\\NativeMessagingHosts\\qelm").size(), 2u);
+    EXPECT_FALSE(world().files.contains(u"C:\\QELM\\qelm.json"));
 }
 
 }  // namespace

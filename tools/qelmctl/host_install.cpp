@@ -30,15 +30,24 @@ std::string HostManifest(const std::u16string& hostPath) {
     return manifest.dump(2) + "\n";
 }
 
-std::optional<std::u16string> RegisteredManifest() {
+namespace {
+
+// A text value of the registration key; none when it cannot be read.
+std::optional<std::u16string> RegistrationText(const char16_t* name) {
     platform::KeyHandle key;
     if (platform::OpenUserKey(kHostRegistrationKey, platform::KeyAccess::kQuery, key) != 0) {
         return std::nullopt;
     }
-    std::u16string path;
-    const bool read = QueryStringValue(key, u"", &path) == 0;
+    std::u16string text;
+    const bool read = QueryStringValue(key, name, &text) == 0;
     platform::CloseKey(key);
-    return read ? std::optional(path) : std::nullopt;
+    return read ? std::optional(text) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::u16string> RegisteredManifest() {
+    return RegistrationText(u"");
 }
 
 namespace {
@@ -105,7 +114,8 @@ std::optional<std::string> ManifestProblem(const std::u16string& manifestPath,
 }
 
 HostRegistration ReadHostRegistration() {
-    HostRegistration registration{RegisteredManifest(), std::nullopt};
+    HostRegistration registration{RegisteredManifest(), std::nullopt,
+                                  RegistrationText(kInstallerValueName)};
     if (registration.manifest) {
         registration.problem =
             ManifestProblem(*registration.manifest, platform::ReadWholeFile(*registration.manifest),

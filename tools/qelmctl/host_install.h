@@ -14,6 +14,9 @@ inline constexpr char kExtensionId[] = "qelm@qelm.org";
 // full path of the host's manifest.
 inline constexpr char16_t kHostRegistrationKey[] = u"Software\\Mozilla\\NativeMessagingHosts\\qelm";
 
+// The per-user installer marks the registration it makes with this value: its version.
+inline constexpr char16_t kInstallerValueName[] = u"QELM installer";
+
 // Where the host and its manifest belong: beside the running program.
 std::u16string HostPath();
 std::u16string ManifestPath();
@@ -38,8 +41,9 @@ std::optional<std::string> ManifestProblem(const std::u16string& manifestPath,
 // The host as Firefox finds it: the manifest registered, and what keeps Firefox from starting the
 // host through it.
 struct HostRegistration {
-    std::optional<std::u16string> manifest;  // none: not registered
-    std::optional<std::string> problem;      // none: Firefox can start the host
+    std::optional<std::u16string> manifest;   // none: not registered
+    std::optional<std::string> problem;       // none: Firefox can start the host
+    std::optional<std::u16string> installer;  // the installer's version; none: qelmctl install
 };
 
 HostRegistration ReadHostRegistration();

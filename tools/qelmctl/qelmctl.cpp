@@ -335,7 +335,8 @@ void PrintStatusJson(const Status& status, Io& io) {
     json["host"] = {
         {"installed", host.manifest && !host.problem},
         {"manifest", host.manifest ? nlohmann::json(ToUtf8(*host.manifest)) : nlohmann::json()},
-        {"problem", host.problem ? nlohmann::json(*host.problem) : nlohmann::json()}};
+        {"problem", host.problem ? nlohmann::json(*host.problem) : nlohmann::json()},
+        {"installer", host.installer ? nlohmann::json(ToUtf8(*host.installer)) : nlohmann::json()}};
     io.out << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
@@ -345,9 +346,23 @@ void PrintHostRegistration(const HostRegistration& host, Io& io) {
     } else if (host.problem) {
         io.out << "The browser's host is registered, but " << *host.problem
                << " (qelmctl install installs it afresh)\n";
+    } else if (host.installer) {
+        io.out << "The browser's host is installed by the QELM installer "
+               << ToUtf8(*host.installer) << ": " << ToUtf8(*host.manifest) << "\n";
     } else {
-        io.out << "The browser's host is installed: " << ToUtf8(*host.manifest) << "\n";
+        io.out << "The browser's host is installed by qelmctl install: " << ToUtf8(*host.manifest)
+               << "\n";
     }
+}
+
+// The installer's registration belongs to the installer: Windows removes it with the product.
+bool RegisteredByTheInstaller(Io& io) {
+    const auto installer = ReadHostRegistration().installer;
+    if (installer) {
+        io.err << "the QELM installer " << ToUtf8(*installer)
+               << " registered the browser's host; remove QELM in Settings > Apps to change that\n";
+    }
+    return installer.has_value();
 }
 
 int RunStatus(Arguments arguments, Io& io) {
@@ -421,6 +436,9 @@ int RunInstall(Arguments arguments, Io& io) {
     if (!arguments.empty()) {
         return Usage(io, *FindCommand("install"), "takes no arguments");
     }
+    if (RegisteredByTheInstaller(io)) {
+        return kExitFailed;
+    }
     if (const auto error = InstallHost()) {
         io.err << *error << "\n";
         return kExitFailed;
@@ -433,6 +451,9 @@ int RunInstall(Arguments arguments, Io& io) {
 int RunUninstall(Arguments arguments, Io& io) {
     if (!arguments.empty()) {
         return Usage(io, *FindCommand("uninstall"), "takes no arguments");
+    }
+    if (RegisteredByTheInstaller(io)) {
+        return kExitFailed;
     }
     if (UninstallHost()) {
         io.out << "removed HKCU\\" << ToUtf8(kHostRegistrationKey) << " and "
