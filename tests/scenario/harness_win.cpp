@@ -137,8 +137,13 @@ Child StartQelm(const Start& start) {
 }
 
 CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeout) {
+    return RunProgram(BinaryDirectory() + L"\\qelmctl.exe", arguments, timeout);
+}
+
+CtlResult RunProgram(const std::wstring& program, const std::wstring& arguments,
+                     std::chrono::milliseconds timeout) {
     static std::atomic<int> runs{0};
-    const std::wstring base = ScenarioDirectory() + L"\\qelmctl" + std::to_wstring(++runs);
+    const std::wstring base = ScenarioDirectory() + L"\\run" + std::to_wstring(++runs);
     const std::wstring outPath = base + L".out";
     const std::wstring errPath = base + L".err";
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -151,7 +156,6 @@ CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeo
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = create(outPath);
     startup.hStdError = create(errPath);
-    const std::wstring program = BinaryDirectory() + L"\\qelmctl.exe";
     std::wstring commandLine = Quote(program) + L" " + arguments;
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
@@ -160,13 +164,14 @@ CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeo
     CloseHandle(startup.hStdError);
     CtlResult result;
     if (!started) {
-        ADD_FAILURE() << "cannot start qelmctl.exe, error " << GetLastError();
+        ADD_FAILURE() << "cannot start " << std::string(program.begin(), program.end())
+                      << ", error " << GetLastError();
         return result;
     }
     CloseHandle(info.hThread);
-    const Child qelmctl(info.hProcess, info.dwProcessId);
-    const auto code = qelmctl.WaitForExit(timeout);
-    EXPECT_TRUE(code.has_value()) << "qelmctl did not end";
+    const Child run(info.hProcess, info.dwProcessId);
+    const auto code = run.WaitForExit(timeout);
+    EXPECT_TRUE(code.has_value()) << "the program did not end";
     result.exitCode = code.value_or(0xFFFFFFFF);
     // The console streams end lines with CR LF; the tests compare lines.
     for (auto [path, text] : {std::pair{&outPath, &result.out}, std::pair{&errPath, &result.err}}) {

@@ -66,6 +66,10 @@ struct CtlResult {
 // Runs qelmctl.exe with the arguments and waits for it to end.
 CtlResult Qelmctl(const std::wstring& arguments, std::chrono::milliseconds timeout = 30s);
 
+// Runs a program (a full path) with the arguments, its output into files, and waits for its end.
+CtlResult RunProgram(const std::wstring& program, const std::wstring& arguments,
+                     std::chrono::milliseconds timeout = 30s);
+
 // The controller window of the companion once it exists and its start-up has run to the end,
 // so that the companion waits for messages; none after the time-out.
 HWND WaitForController(const Child& qelm, std::chrono::milliseconds timeout = 10s);
