@@ -52,3 +52,28 @@ start_qelm() {
     for _ in $(seq 100); do ctl status | grep -q "QELM is running" && return 0; sleep 0.2; done
     return 1
 }
+
+# Writes $work/qelm-host-launcher, which a Firefox runs in place of qelm-host.exe, and sets
+# launcher to it: nm_launcher.exe runs the host as Firefox for Windows does (suspended, no window,
+# piped standard handles, a job of its own that is terminated when the host ends) and appends every
+# message that passes to $work/messages.log. Wine's own output goes to $work/host.log, and every
+# start is counted in $work/host-starts, so that a test can tell whether the port was opened again.
+write_host_launcher() {
+    launcher="$work/qelm-host-launcher"
+    local q_work q_prefix q_wine q_launcher q_host q_log
+    printf -v q_work '%q' "$work"
+    printf -v q_prefix '%q' "$WINEPREFIX"
+    printf -v q_wine '%q' "$wine"
+    printf -v q_launcher '%q' "$bin/nm_launcher.exe"
+    printf -v q_host '%q' "$(windows_path "$bin/qelm-host.exe")"
+    printf -v q_log '%q' "$(windows_path "$work/messages.log")"
+    cat >"$launcher" <<LAUNCHER
+#!/bin/bash
+echo "\$\$" >>$q_work/host-starts
+exec 2>>$q_work/host.log
+export WINEPREFIX=$q_prefix WINEDEBUG=-all,warn+seh WINEDLLOVERRIDES=winemenubuilder.exe=d
+export NM_LAUNCHER_LOG=$q_log
+exec $q_wine $q_launcher $q_host "\$@"
+LAUNCHER
+    chmod +x "$launcher"
+}

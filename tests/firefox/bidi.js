@@ -110,6 +110,10 @@ export class Firefox {
     return context;
   }
 
+  closeTab(context) {
+    return this.send("browsingContext.close", { context });
+  }
+
   activate(context) {
     return this.send("browsingContext.activate", { context });
   }

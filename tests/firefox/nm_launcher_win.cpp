@@ -4,9 +4,13 @@
 // bytes both ways unchanged, and ends as Firefox for Windows would: when its own input ends it
 // closes the host's input, gives the host 3 s to end and kills it otherwise; once the host has
 // ended, whoever ended it, it terminates the host's job and ends with the host's exit code.
+// With NM_LAUNCHER_LOG naming a file, it appends each message that passes, one a line: the time
+// in milliseconds since 1970, its own process id, ">" for the browser's and "<" for the host's,
+// and the message's JSON.
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "support/firefox_launch_win.h"
@@ -19,9 +23,61 @@ constexpr DWORD kLastOutputWaitMs = 1000;
 
 firefox::NativeHost g_host;
 
+HANDLE g_log = INVALID_HANDLE_VALUE;
+
+void OpenLog() {
+    wchar_t path[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"NM_LAUNCHER_LOG", path, MAX_PATH) != 0) {
+        g_log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+}
+
+std::uint64_t UnixMilliseconds() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    constexpr std::uint64_t kTicksFrom1601To1970 = 116444736000000000;
+    return (ticks - kTicksFrom1601To1970) / 10000;
+}
+
+// Cuts one direction's bytes into messages (a 32-bit little-endian length, then the JSON) and logs
+// each whole message in one write, so that lines of several launchers do not mix.
+class MessageLog {
+  public:
+    explicit MessageLog(char direction) : direction_(direction) {}
+
+    void Take(const char* bytes, DWORD count) {
+        if (g_log == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        pending_.append(bytes, count);
+        while (pending_.size() >= 4) {
+            std::uint32_t length = 0;
+            for (int i = 3; i >= 0; --i) {
+                length = (length << 8) | static_cast<unsigned char>(pending_[i]);
+            }
+            if (pending_.size() < 4 + std::size_t{length}) {
+                return;
+            }
+            const std::string line = std::to_string(UnixMilliseconds()) + " " +
+                                     std::to_string(GetCurrentProcessId()) + " " + direction_ +
+                                     " " + pending_.substr(4, length) + "\n";
+            DWORD written = 0;
+            WriteFile(g_log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            pending_.erase(0, 4 + std::size_t{length});
+        }
+    }
+
+  private:
+    char direction_;
+    std::string pending_;
+};
+
 struct Relay {
     HANDLE from;
     HANDLE to;
+    MessageLog* log = nullptr;
 };
 
 // Copies bytes until the source ends; answers whether the destination took them all.
@@ -31,6 +87,9 @@ bool Copy(const Relay& relay) {
         DWORD got = 0;
         if (!ReadFile(relay.from, buffer, sizeof buffer, &got, nullptr) || got == 0) {
             return true;
+        }
+        if (relay.log != nullptr) {
+            relay.log->Take(buffer, got);
         }
         for (DWORD sent = 0; sent < got;) {
             DWORD count = 0;
@@ -77,8 +136,11 @@ int wmain(int count, wchar_t** arguments) {
                                   firefox::kHostJobLimits, g_host)) {
         return 3;
     }
-    Relay input{GetStdHandle(STD_INPUT_HANDLE), g_host.input};
-    Relay output{g_host.output, GetStdHandle(STD_OUTPUT_HANDLE)};
+    OpenLog();
+    MessageLog browserMessages('>');
+    MessageLog hostMessages('<');
+    Relay input{GetStdHandle(STD_INPUT_HANDLE), g_host.input, &browserMessages};
+    Relay output{g_host.output, GetStdHandle(STD_OUTPUT_HANDLE), &hostMessages};
     Relay error{g_host.error, GetStdHandle(STD_ERROR_HANDLE)};
     StartRelay(RelayInput, &input);
     const HANDLE outputRelay = StartRelay(RelayOutput, &output);
