@@ -1,7 +1,9 @@
 // Keeps the port to the host for the whole browser session: starts the companion with the
 // browser, reports every tab selection, keeps the toolbar button up to date, shows each new
-// comment as a notification, and answers the popup and the options page.
+// comment as a notification, keeps the last hour of the memory figures for the popup's chart, and
+// answers the popup and the options page.
 import { coalesced } from "../lib/coalesce.js";
+import { MemoryHistory } from "../lib/history.js";
 import { HostConnection, kBoundToHost } from "../lib/host.js";
 import { CompanionKeeper } from "../lib/keeper.js";
 import { commentToNotify, describe } from "../lib/view.js";
@@ -10,6 +12,7 @@ import { commentToNotify, describe } from "../lib/view.js";
 let stoppedByUser = false;
 let commentSeenAt = null;
 const views = new Set();
+const memoryHistory = new MemoryHistory();
 // What the toolbar button and the open pages were last given, so that they are redrawn only
 // when something they show has changed.
 let shownButton = null;
@@ -27,6 +30,7 @@ const host = new HostConnection({
   },
   onStatus: (status, previous) => {
     keeper.observe(status, !stoppedByUser);
+    memoryHistory.observe(status, Date.now());
     noticeComment(status, previous);
   },
   wantCompanion: () => !stoppedByUser,
@@ -46,6 +50,7 @@ function snapshot() {
     retryAt: host.retryAt,
     status: host.status,
     commentSeenAt,
+    history: memoryHistory.recent(Date.now()),
     companion: {
       restartAt: keeper.restartAt,
       endedAt: keeper.endedAt,
@@ -83,6 +88,7 @@ function noticeComment(status, previous) {
   }
   const comment = commentToNotify(status, previous);
   if (comment) {
+    memoryHistory.markComment(comment, Date.now());
     browser.notifications.create("qelm-comment", {
       type: "basic",
       title: "QELM",
@@ -111,6 +117,9 @@ async function ask(cmd, fields, { byUser = true } = {}) {
     throw error;
   }
   host.error = reply.outlivesHost === false ? kBoundToHost : null;
+  if (cmd === "tab") {
+    memoryHistory.markSelection(Date.now());
+  }
   if (cmd !== "status") {
     // The command is done whatever comes of this; the host's events follow anyway.
     await host.request("status").then((status) => host.takeStatus(status), () => showState());
@@ -124,10 +133,11 @@ const kTabReportFailed = "the tab selection was not reported: ";
 const reportTab = coalesced(async () => {
   try {
     await host.request("tab");
+    memoryHistory.markSelection(Date.now());
     if (host.error?.startsWith(kTabReportFailed)) {
       host.error = null;
-      showState();
     }
+    showState();
   } catch (error) {
     host.error = kTabReportFailed + error.message;
     showState();

@@ -1,5 +1,5 @@
 // The extension's own logic where it branches: the figures, the options' checks, the reconnect
-// delays, and the port to the host against a stand-in.
+// delays, the port to the host against a stand-in, and the hour of memory figures.
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";
@@ -10,6 +10,7 @@ import {
 import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
 import { CompanionKeeper } from "../../extension/lib/keeper.js";
+import { kHourMs, MemoryHistory } from "../../extension/lib/history.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
@@ -317,4 +318,45 @@ test("the user's Stop, and a lost connection, stop the keeper from starting the 
   kept.forget();
   assert.equal(pending(), 0);
   assert.equal(starts.count, 0);
+});
+
+// A status of a running companion whose metrics text carries these working sets (KiB).
+const running = (browserKiB, pluginHostKiB = null, load = 45) => ({
+  running: true,
+  metrics: `Browser WorkingSetSize = ${browserKiB}K` +
+    (pluginHostKiB === null ? "" : ` \nPlugin-Container WorkingSetSize = ${pluginHostKiB}K`) +
+    `\n${kMemory.replace("45%", `${load}%`)}`,
+});
+
+test("the history keeps the latest samples in a ring, breaks where the companion did not run, " +
+     "and marks the recoveries", () => {
+  const history = new MemoryHistory(4);
+  history.observe(running(1000), 0);
+  history.observe(running(1000), 3000);
+  history.observe(running(2000), 5000);
+  history.observe({ running: false, metrics: running(2000).metrics }, 8000);
+  history.observe(running(3000), 15000);
+  history.observe(running(4000), 20000);
+  // Asleep: no figure for a minute, though the companion never said it had stopped.
+  history.observe(running(5000), 80000);
+  history.observe(running(6000, 512, 60), 85000);
+  assert.deepEqual(history.recent(85000).samples.map((s) => [s.time, s.browserKiB, s.afterGap]),
+                   [[15000, 3000, true], [20000, 4000, false], [80000, 5000, true],
+                    [85000, 6000, false]]);
+  assert.deepEqual(history.recent(85000).samples.at(-1),
+                   { time: 85000, browserKiB: 6000, pluginHostKiB: 512, memoryLoad: 60,
+                     afterGap: false });
+  assert.equal(history.recent(15000 + kHourMs).samples.length, 3, "an hour later");
+
+  history.markSelection(1000);
+  history.markComment("Memory Recovery Between A Tab Selection\nBrowser WorkingSetSize = 1K\n",
+                      7000);
+  history.markComment("Memory Recovery For Periodic Wait Has Been CheckedBrowser " +
+                      "WorkingSetSize = 1K", 9000);
+  history.markComment("Starting Lumbrel's Memory Recovery", 10000);
+  history.markComment("something else", 11000);
+  history.markComment("Stopped Lumbrel's Memory Recovery", 12000);
+  assert.deepEqual(history.recent(12000).marks.map((m) => [m.time, m.kind]),
+                   [[7000, "tab"], [9000, "periodic"], [10000, "start"], [12000, "stop"]],
+                   "the latest four, as many as the ring holds");
 });

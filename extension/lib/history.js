@@ -1,0 +1,107 @@
+// The companion's memory figures of the last hour, for the popup's chart: one sample for each new
+// metrics text (the companion writes one every 5 s while it runs), a break wherever it did not
+// run, and the moments of recovery the extension knows of. Memory stays bounded: both are rings.
+import { parseMetrics } from "./metrics.js";
+
+export const kSamplePeriodMs = 5000;
+export const kHourMs = 60 * 60 * 1000;
+export const kCapacity = kHourMs / kSamplePeriodMs;
+// Samples further apart than this many periods were not written one after the other: the machine
+// slept, or the figures did not reach the extension. The line is not drawn across such a span.
+const kLongestStepMs = 6 * kSamplePeriodMs;
+
+// The head of each comment the companion writes, and the moment it stands for.
+const kCommentKinds = [
+  ["Starting Lumbrel's Memory Recovery", "start"],
+  ["Memory Recovery For Periodic Wait Has Been Checked", "periodic"],
+  ["Memory Recovery Between A Tab Selection", "tab"],
+  ["Stopped Lumbrel's Memory Recovery", "stop"],
+];
+
+// The latest items up to a fixed number, oldest first.
+class Ring {
+  constructor(capacity) {
+    this.slots = new Array(capacity);
+    this.first = 0;
+    this.length = 0;
+  }
+
+  push(item) {
+    const capacity = this.slots.length;
+    this.slots[(this.first + this.length) % capacity] = item;
+    if (this.length < capacity) {
+      this.length++;
+    } else {
+      this.first = (this.first + 1) % capacity;
+    }
+  }
+
+  last() {
+    return this.length === 0 ? null : this.at(this.length - 1);
+  }
+
+  at(index) {
+    return this.slots[(this.first + index) % this.slots.length];
+  }
+
+  toArray() {
+    return Array.from({ length: this.length }, (_, i) => this.at(i));
+  }
+}
+
+export class MemoryHistory {
+  // capacity: samples kept, an hour's worth by default; as many marks, which is more than an hour
+  // of anything but a user flicking through tabs holds.
+  constructor(capacity = kCapacity) {
+    this.samples = new Ring(capacity);
+    this.marks = new Ring(capacity);
+    this.lastText = null;
+    // Set while the companion is not running: the next sample begins a new line.
+    this.broken = true;
+  }
+
+  // Each status the host gives, taken at the time now. The host tells a state only when something
+  // in it changed, so a metrics text equal to the last one is the same sample seen again.
+  observe(status, now) {
+    const text = status?.running ? status.metrics : null;
+    const figures = parseMetrics(text);
+    if (!figures) {
+      this.broken = true;
+      return;
+    }
+    if (text === this.lastText) {
+      return;
+    }
+    this.lastText = text;
+    const previous = this.samples.last();
+    const joined = !this.broken && now - previous.time <= kLongestStepMs;
+    this.broken = false;
+    this.samples.push({
+      time: now,
+      browserKiB: figures.browserKiB,
+      pluginHostKiB: figures.pluginHostKiB,
+      memoryLoad: figures.memoryLoad,
+      afterGap: !joined,
+    });
+  }
+
+  // A tab selection reported to the companion.
+  markSelection(now) {
+    this.marks.push({ time: now, kind: "selection" });
+  }
+
+  // A new comment of the companion: the moment its head names.
+  markComment(comment, now) {
+    const kind = kCommentKinds.find(([head]) => comment.startsWith(head))?.[1];
+    if (kind) {
+      this.marks.push({ time: now, kind });
+    }
+  }
+
+  // What the last hour holds, oldest first.
+  recent(now) {
+    const inHour = (item) => item.time > now - kHourMs;
+    return { samples: this.samples.toArray().filter(inHour),
+             marks: this.marks.toArray().filter(inHour) };
+  }
+}
