@@ -1,6 +1,9 @@
-// The toolbar popup: the state, the live figures, the latest comment, and the commands.
+// The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
+// and the commands.
+import { kSamplePeriodMs } from "../lib/history.js";
 import { metricsRows, parseMetrics } from "../lib/metrics.js";
 import { describe } from "../lib/view.js";
+import { showHistory } from "./history_chart.js";
 
 const $ = (id) => document.getElementById(id);
 let last = null;
@@ -55,6 +58,9 @@ function show(state) {
   $("state").textContent = line;
   $("install").hidden = state.state !== "missing";
   showCompanionNotice(state.companion);
+  // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
+  $("history").hidden = !connected || (!running && state.history.samples.length < 2);
+  showHistory(state.history);
   showMetrics(running ? state.status.metrics : null);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);
   const global = Boolean(state.status?.settings?.global);
@@ -85,3 +91,5 @@ $("options").addEventListener("click", () => browser.runtime.openOptionsPage());
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);
 // Counts down to the next try while the host or the companion is away.
 setInterval(() => (last?.retryAt || last?.companion.restartAt) && show(last), 1000);
+// Moves the chart on with the time while no figure comes.
+setInterval(() => last && showHistory(last.history), kSamplePeriodMs);

@@ -1,5 +1,5 @@
 // The extension's own logic where it branches: the figures, the options' checks, the reconnect
-// delays, the port to the host against a stand-in, and the hour of memory figures.
+// delays, the port to the host against a stand-in, the hour of memory figures and the chart.
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";
@@ -10,6 +10,9 @@ import {
 import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
 import { CompanionKeeper } from "../../extension/lib/keeper.js";
+import {
+  chartModel, nearestPoint, sampleLine, summaryLine, timeAxis, workingSetAxis,
+} from "../../extension/lib/chart.js";
 import { kHourMs, MemoryHistory } from "../../extension/lib/history.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
@@ -359,4 +362,55 @@ test("the history keeps the latest samples in a ring, breaks where the companion
   assert.deepEqual(history.recent(12000).marks.map((m) => [m.time, m.kind]),
                    [[7000, "tab"], [9000, "periodic"], [10000, "start"], [12000, "stop"]],
                    "the latest four, as many as the ring holds");
+});
+
+test("the working-set scale has a few round steps in one unit, from a few MiB to tens of GiB",
+     () => {
+  const labels = (kib) => workingSetAxis(kib).ticks.map((tick) => tick.label);
+  assert.deepEqual(labels(0), ["0", "1 MiB"]);
+  assert.deepEqual(labels(3.5 * 1024), ["0", "1 MiB", "2 MiB", "3 MiB", "4 MiB"]);
+  assert.deepEqual(labels(700 * 1024), ["0", "200 MiB", "400 MiB", "600 MiB", "800 MiB"]);
+  assert.deepEqual(labels(1000 * 1024), ["0", "250 MiB", "500 MiB", "750 MiB", "1,000 MiB"]);
+  assert.deepEqual(labels(1.4 * 1024 * 1024), ["0", "0.5 GiB", "1 GiB", "1.5 GiB"]);
+  assert.deepEqual(labels(37 * 1024 * 1024), ["0", "10 GiB", "20 GiB", "30 GiB", "40 GiB"]);
+  for (let kib = 1; kib < 2 ** 32; kib = Math.ceil(kib * 1.37)) {
+    const { topKiB, ticks } = workingSetAxis(kib);
+    assert.ok(topKiB >= kib && ticks.length <= 5, `${kib} KiB`);
+    assert.ok(topKiB < 2.5 * Math.max(kib, 1024), `${kib} KiB: top ${topKiB}`);
+  }
+  assert.deepEqual(timeAxis(0).ticks.map((tick) => tick.label), ["2 min ago", "1 min", "now"]);
+  assert.deepEqual(timeAxis(7 * 60000).ticks.map((tick) => tick.label),
+                   ["9 min ago", "6 min", "3 min", "now"]);
+  assert.equal(timeAxis(kHourMs).spanMs, kHourMs);
+});
+
+test("the chart draws a vertex for each sample, breaks the line at a gap, and sums up the " +
+     "browser's figures", () => {
+  const history = new MemoryHistory();
+  const now = 2 * kHourMs;
+  const minutesAgo = (minutes) => now - minutes * 60000;
+  history.observe(running(100 * 1024), minutesAgo(70));
+  for (const [seconds, mib] of [[0, 900], [5, 2048], [10, 1024]]) {
+    history.observe(running(mib * 1024), minutesAgo(20) + seconds * 1000);
+  }
+  history.observe({ running: false, metrics: "Activate Lumbrel To See Current WorkingSetSize" },
+                  minutesAgo(19));
+  history.observe(running(4096 * 1024), minutesAgo(5));
+  history.observe(running(3072 * 1024), minutesAgo(5) + 5000);
+  history.markSelection(minutesAgo(10));
+  const model = chartModel(history.recent(now), now);
+  const vertex = "[\\d.]+ [\\d.]+";
+  assert.match(model.browser, new RegExp(`^M${vertex}L${vertex}L${vertex}M${vertex}L${vertex}$`));
+  assert.equal(model.pluginHost, "");
+  assert.deepEqual(model.workingSetTicks.map((tick) => tick.label),
+                   ["0", "1 GiB", "2 GiB", "3 GiB", "4 GiB"]);
+  assert.deepEqual(model.timeTicks.map((tick) => tick.label),
+                   ["30 min ago", "20 min", "10 min", "now"]);
+  const { left, width } = model.plot;
+  assert.equal(model.marks[0].x, left + width * 2 / 3);
+  assert.equal(nearestPoint(model.points, model.marks[0].x).sample.browserKiB, 4096 * 1024);
+  assert.equal(summaryLine(history.recent(now).samples),
+               "Browser: lowest 900 MiB, highest 4.0 GiB, latest 3.0 GiB");
+  assert.equal(sampleLine(model.points[1].sample, "12:00:00"),
+               "12:00:00: browser 2.0 GiB, plug-in host not running, memory in use 45 %");
 });
