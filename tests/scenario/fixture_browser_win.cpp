@@ -1,12 +1,15 @@
 // Stand-in for a browser process in scenario tests. It is copied and started as firefox.exe,
 // palemoon.exe or plugin-container.exe, shows the window tree a browser shows, keeps some memory
-// resident, and appends the messages its windows receive to a log that the tests read.
+// resident, and appends the messages its windows receive to a log that the tests read. With
+// --grow its working set moves as a browser's does: it grows every second and falls when a
+// recovery's messages arrive (Wine's trim changes nothing, so a trimmed browser is imitated).
 
 #include <windows.h>
 
 #include <shellapi.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,7 @@ struct Options {
     DWORD slow_placeholder_ms = 0;
     std::wstring log_path;
     SIZE_T memory_mb = 16;
+    SIZE_T grow_mb = 0;
     double exit_after_s = 0;
     std::wstring ready_path;
     std::wstring base_name;
@@ -44,8 +48,16 @@ struct Node {
 // Posted to the main thread once the placeholder thread has built its windows.
 constexpr UINT kPlaceholdersBuilt = WM_APP + 1;
 
+// The memory that --grow adds, reserved whole at start and committed a step at a time.
+constexpr SIZE_T kMostGrowthMb = 512;
+constexpr UINT kGrowthPeriodMs = 1000;
+// A recovery's settling messages to the main window end with this one.
+constexpr UINT kRecoveryDone = WM_ENTERIDLE;
+
 Options g_options;
 std::vector<Node> g_nodes;
+char* g_growth = nullptr;
+SIZE_T g_grown_mb = 0;
 std::mutex g_log_mutex;
 // Once the process is on its way out, what its windows receive (notably WM_DESTROY from the
 // teardown) says nothing about what a sender did to it.
@@ -80,6 +92,8 @@ Options ParseOptions() {
             o.log_path = argv[++i];
         } else if (arg == L"--memory") {
             o.memory_mb = static_cast<SIZE_T>(std::wcstoull(argv[++i], nullptr, 10));
+        } else if (arg == L"--grow") {
+            o.grow_mb = static_cast<SIZE_T>(std::wcstoull(argv[++i], nullptr, 10));
         } else if (arg == L"--exit-after") {
             o.exit_after_s = std::wcstod(argv[++i], nullptr);
         } else if (arg == L"--ready") {
@@ -90,6 +104,55 @@ Options ParseOptions() {
     }
     LocalFree(argv);
     return o;
+}
+
+// Writes to every page, so that all of them are in the working set.
+void TouchPages(volatile char* block, SIZE_T size) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    for (SIZE_T offset = 0; offset < size; offset += info.dwPageSize) {
+        block[offset] = 1;
+    }
+}
+
+void HoldMemory(SIZE_T megabytes) {
+    if (megabytes == 0) {
+        return;
+    }
+    const SIZE_T size = megabytes << 20;
+    auto* block = static_cast<volatile char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (block != nullptr) {
+        TouchPages(block, size);
+    }
+}
+
+void ReserveGrowth() {
+    g_growth =
+        static_cast<char*>(VirtualAlloc(nullptr, kMostGrowthMb << 20, MEM_RESERVE, PAGE_NOACCESS));
+}
+
+void Grow() {
+    const SIZE_T step = std::min(g_options.grow_mb, kMostGrowthMb - g_grown_mb);
+    if (g_growth == nullptr || step == 0) {
+        return;
+    }
+    char* next = g_growth + (g_grown_mb << 20);
+    if (VirtualAlloc(next, step << 20, MEM_COMMIT, PAGE_READWRITE) != nullptr) {
+        TouchPages(next, step << 20);
+        g_grown_mb += step;
+    }
+}
+
+// Gives back three quarters of what has grown, as a trimmed browser soon touches some of its pages
+// again; so the figure after a recovery differs from the one after the last. Decommitted pages
+// leave the working set at once, under Wine too.
+void GiveBackGrowth() {
+    const SIZE_T kept_mb = g_grown_mb / 4;
+    if (g_grown_mb > kept_mb) {
+        VirtualFree(g_growth + (kept_mb << 20), (g_grown_mb - kept_mb) << 20, MEM_DECOMMIT);
+        g_grown_mb = kept_mb;
+    }
 }
 
 // Only these say something about what was done to the browser's windows from outside.
@@ -157,6 +220,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         AppendLogLine(line);
         if (node->placeholder && g_options.slow_placeholder_ms > 0) {
             Sleep(g_options.slow_placeholder_ms);
+        }
+        if (node->parent < 0 && msg == kRecoveryDone) {
+            GiveBackGrowth();
         }
     }
     if (msg == WM_DESTROY) {
@@ -239,23 +305,6 @@ DWORD WINAPI PlaceholderThread(LPVOID main_thread_id) {
     return 0;
 }
 
-void HoldMemory(SIZE_T megabytes) {
-    if (megabytes == 0) {
-        return;
-    }
-    const SIZE_T size = megabytes << 20;
-    auto* block = static_cast<volatile char*>(
-        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (block == nullptr) {
-        return;
-    }
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    for (SIZE_T offset = 0; offset < size; offset += info.dwPageSize) {
-        block[offset] = 1;
-    }
-}
-
 // The loader's record of a module as it is laid out on x86-64; winternl.h hides the base name.
 struct LoaderEntry {
     LIST_ENTRY in_load_order;
@@ -306,8 +355,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     MSG msg;
     // Makes sure this thread has a queue before anything is posted to it.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    UINT_PTR exit_timer = 0;
     if (g_options.exit_after_s > 0) {
-        SetTimer(nullptr, 0, static_cast<UINT>(g_options.exit_after_s * 1000), nullptr);
+        exit_timer =
+            SetTimer(nullptr, 0, static_cast<UINT>(g_options.exit_after_s * 1000), nullptr);
+    }
+    UINT_PTR growth_timer = 0;
+    if (g_options.grow_mb > 0) {
+        ReserveGrowth();
+        growth_timer = SetTimer(nullptr, 0, kGrowthPeriodMs, nullptr);
     }
 
     bool waiting_for_placeholders = false;
@@ -339,7 +395,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.hwnd == nullptr && msg.message == kPlaceholdersBuilt) {
             SignalReady();
-        } else if (msg.hwnd == nullptr && msg.message == WM_TIMER) {
+        } else if (msg.hwnd == nullptr && msg.message == WM_TIMER && msg.wParam == growth_timer) {
+            Grow();
+        } else if (msg.hwnd == nullptr && msg.message == WM_TIMER && msg.wParam == exit_timer) {
             break;
         } else {
             TranslateMessage(&msg);
