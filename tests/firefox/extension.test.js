@@ -16,10 +16,13 @@ const extension = join(root, "extension");
 const work = process.env.QELM_WORK;
 const bin = process.env.QELM_BIN;
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
+// QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the popup's dark screenshot.
+const dark = process.env.QELM_COLOR_SCHEME === "dark";
 const kPrefs = {
   // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
   // least); this one must keep its port for the whole session.
   "extensions.background.idle.timeout": 100,
+  ...(dark ? { "layout.css.prefers-color-scheme.content-override": 0 } : {}),
 };
 
 const kWine = "/usr/lib/wine/wine64";
@@ -116,7 +119,8 @@ async function saveScreenshot(firefox, tab, name, selector) {
     return { x: r.x + scrollX, y: r.y + scrollY, width: r.width, height: r.height }; })()`);
   const margin = name === "options" ? 16 : 0;
   mkdirSync(screenshots, { recursive: true });
-  writeFileSync(join(screenshots, `${name}.png`), await firefox.screenshot(tab, {
+  const file = join(screenshots, `${name}${dark ? "-dark" : ""}.png`);
+  writeFileSync(file, await firefox.screenshot(tab, {
     x: Math.max(box.x - margin, 0), y: Math.max(box.y - margin, 0),
     width: box.width + 2 * margin, height: box.height + 2 * margin,
   }));
@@ -126,9 +130,14 @@ let firefox;
 let extensionId;
 let optionsTab;
 let popupTab;
+let tabs;
+// When Firefox was started, and when the companion it started was first seen running.
+let launchedAt;
+let companionSeenAt;
 
 before(async () => {
   assert.ok(work && bin, "run through tests/firefox/run");
+  launchedAt = Date.now();
   firefox = await launchWithHome(true);
   extensionId = firefox.extensionId;
   optionsTab = await pageTab(firefox, "options/options.html");
@@ -143,6 +152,7 @@ after(async () => {
 
 test("the extension starts the companion with the browser", async () => {
   await eventually("QELM running", () => qelmctl("status").startsWith("QELM is running"));
+  companionSeenAt = Date.now();
   await eventually("the options page says so", async () =>
     /^QELM is running \(process \d+\)$/.test(await text(firefox, optionsTab, "state")));
 });
@@ -175,10 +185,9 @@ test("saving the options writes the key and the companion reloads them", async (
 });
 
 test("switching between two tabs leads to the tab-selection comment", async () => {
-  const first = await firefox.newTab("about:blank");
-  const second = await firefox.newTab("about:blank");
-  await firefox.activate(first);
-  await firefox.activate(second);
+  tabs = [await firefox.newTab("about:blank"), await firefox.newTab("about:blank")];
+  await firefox.activate(tabs[0]);
+  await firefox.activate(tabs[1]);
   await eventually("the comment in the key", () =>
     qelmctl("get", "activateEventComment").startsWith("Memory Recovery Between A Tab Selection"));
 });
@@ -208,8 +217,72 @@ test("the popup shows the figures and the badge the memory load, both following 
     // A periodic recovery's comment may have followed the tab selection's by now.
     await eventually("the latest comment", async () =>
       /^Memory Recovery/.test(await text(firefox, popupTab, "comment")));
+    if (!dark) {
+      await saveScreenshot(firefox, optionsTab, "options", "main");
+    }
+  } finally {
+    pluginHost.kill();
+  }
+});
+
+// What the popup's chart draws: the vertices of the browser's line and the marks of the reported
+// tab selections.
+const chartDrawn = (firefox, tab) => firefox.evaluate(tab, `(() => {
+  const chart = document.getElementById("chart");
+  return {
+    points: (chart.querySelector(".browser")?.getAttribute("d").match(/[ML]/g) ?? []).length,
+    selections: chart.querySelectorAll(".mark.selection").length,
+  };
+})()`);
+// Waits until what the popup's chart draws meets the condition, and answers it.
+const chartUntil = (what, condition) => eventually(what, async () => {
+  const drawn = await chartDrawn(firefox, popupTab);
+  if (!condition(drawn)) {
+    throw new Error(JSON.stringify(drawn));
+  }
+  return drawn;
+});
+// The line under the chart with the pointer over a place (a share of the chart's width), or off it.
+const chartLine = (firefox, tab, share) => firefox.evaluate(tab, `(() => {
+  const chart = document.getElementById("chart");
+  const box = chart.getBoundingClientRect();
+  chart.dispatchEvent(${share === null ? "new PointerEvent('pointerleave')"
+    : `new PointerEvent("pointermove", { clientX: box.left + box.width * ${share},
+                                         clientY: box.top + box.height / 2 })`});
+  return document.getElementById("chart-line").textContent;
+})()`);
+
+test("the popup's chart follows the memory figures as they come, with a mark for each reported " +
+     "tab selection", async () => {
+  copyFileSync(join(bin, "fixture_browser.exe"), join(work, "plugin-container.exe"));
+  const pluginHost = spawn(kWine,
+                           [join(work, "plugin-container.exe"), "--no-window", "--memory", "16"],
+                           { stdio: "ignore" });
+  try {
+    const before = await chartUntil("a chart", (drawn) => drawn.points >= 2);
+    const kSelections = 4;
+    for (let i = 1; i <= kSelections; i++) {
+      await firefox.activate(tabs[i % 2]);
+      const marked = await chartUntil(`the mark of selection ${i}`,
+                                      (drawn) => drawn.selections === before.selections + i);
+      // The recovery comes 6 s after the selection; the figures show the fall before the next one.
+      await chartUntil("three more figures", (drawn) => drawn.points >= marked.points + 3);
+    }
+    const drawn = await chartDrawn(firefox, popupTab);
+    assert.equal(drawn.selections, before.selections + kSelections);
+    assert.ok(drawn.points > before.points, "new figures appear while the popup is open");
+    // One figure every 5 s at most since Firefox started, and at least since the companion was
+    // first seen, give or take the one on the way.
+    const most = Math.ceil((Date.now() - launchedAt) / 5000) + 1;
+    const least = Math.floor((Date.now() - companionSeenAt) / 5000) - 1;
+    assert.ok(drawn.points >= least && drawn.points <= most,
+              `${drawn.points} figures, between ${least} and ${most} expected`);
+
+    assert.match(await chartLine(firefox, popupTab, 0.85),
+                 /^.+: browser [\d,.]+ [MG]iB, plug-in host [\d,.]+ [MG]iB, memory in use \d+ %$/);
+    assert.match(await chartLine(firefox, popupTab, null),
+                 /^Browser: lowest [\d,.]+ [MG]iB, highest [\d,.]+ [MG]iB, latest [\d,.]+ [MG]iB$/);
     await saveScreenshot(firefox, popupTab, "popup", "body");
-    await saveScreenshot(firefox, optionsTab, "options", "main");
   } finally {
     pluginHost.kill();
   }
