@@ -14,7 +14,7 @@ export const work = process.env.QELM_WORK;
 export const bin = process.env.QELM_BIN;
 const kWine = "/usr/lib/wine/wine64";
 
-export const kPrefs = {
+const kPrefs = {
   // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
   // least); this one must keep its port for the whole session.
   "extensions.background.idle.timeout": 100,
@@ -94,9 +94,10 @@ export function homeWithHost() {
   return home;
 }
 
-// Firefox started with the home's profile and the extension installed for this session.
-export async function launchWithExtension(home) {
-  const firefox = await Firefox.launch({ home, prefs: kPrefs });
+// Firefox started with the home's profile, with more prefs if given, and the extension installed
+// for this session.
+export async function launchWithExtension(home, prefs = {}) {
+  const firefox = await Firefox.launch({ home, prefs: { ...kPrefs, ...prefs } });
   try {
     firefox.extensionId = await firefox.installExtension(extension);
   } catch (error) {

@@ -1,116 +1,29 @@
 // The extension in a real headless Firefox against the real qelm-host.exe and qelm.exe under
 // Wine (prepared by ./run): what a user sees and what reaches the companion's key.
 import assert from "node:assert/strict";
-import { spawn, spawnSync } from "node:child_process";
-import {
-  copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync,
-} from "node:fs";
+import { spawn } from "node:child_process";
+import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { dirname, join } from "node:path";
+import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { fileURLToPath } from "node:url";
-import { Firefox } from "./bidi.js";
+import {
+  badge, bin, click, companionPid, eventually, extension, homeWithHost, hostProcesses, hostStarts,
+  launchWithExtension, openPopupInTab, pageTab, qelmctl, root, taskkill, text, type, work,
+} from "./driver.js";
 
-const root = join(dirname(fileURLToPath(import.meta.url)), "..", "..");
-const extension = join(root, "extension");
-const work = process.env.QELM_WORK;
-const bin = process.env.QELM_BIN;
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
 // QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the popup's dark screenshot.
 const dark = process.env.QELM_COLOR_SCHEME === "dark";
-const kPrefs = {
-  // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
-  // least); this one must keep its port for the whole session.
-  "extensions.background.idle.timeout": 100,
-  ...(dark ? { "layout.css.prefers-color-scheme.content-override": 0 } : {}),
-};
-
+const kDarkPrefs = dark ? { "layout.css.prefers-color-scheme.content-override": 0 } : {};
 const kWine = "/usr/lib/wine/wine64";
-
-function qelmctl(...args) {
-  const run = spawnSync(kWine, [join(bin, "qelmctl.exe"), ...args],
-                        { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] });
-  if (run.status !== 0) {
-    throw new Error(`qelmctl ${args.join(" ")} ended with ${run.status}: ${run.stderr}`);
-  }
-  return run.stdout.replaceAll("\r", "").trimEnd();
-}
-
-async function eventually(what, check, timeoutMs = 30000) {
-  const end = Date.now() + timeoutMs;
-  let last;
-  for (;;) {
-    try {
-      last = await check();
-      if (last) {
-        return last;
-      }
-    } catch (error) {
-      last = error;
-    }
-    if (Date.now() > end) {
-      assert.fail(`${what}: still not so after ${timeoutMs} ms (last: ${last})`);
-    }
-    await new Promise((resolve) => setTimeout(resolve, 250));
-  }
-}
 
 const homes = [];
 
 async function launchWithHome(withHost) {
-  const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
+  const home = withHost ? homeWithHost() : mkdtempSync(join(tmpdir(), "qelm-firefox-"));
   homes.push(home);
-  if (withHost) {
-    const hosts = join(home, ".mozilla", "native-messaging-hosts");
-    mkdirSync(hosts, { recursive: true });
-    writeFileSync(join(hosts, "qelm.json"), JSON.stringify({
-      name: "qelm", description: "QELM's native-messaging host under Wine",
-      path: process.env.QELM_LAUNCHER, type: "stdio", allowed_extensions: ["qelm@qelm.org"],
-    }));
-  }
-  const firefox = await Firefox.launch({ home, prefs: kPrefs });
-  try {
-    firefox.extensionId = await firefox.installExtension(extension);
-  } catch (error) {
-    await firefox.close();
-    throw error;
-  }
-  return firefox;
+  return launchWithExtension(home, kDarkPrefs);
 }
-
-// The tab that shows one of the extension's pages; a first install opens the options page. An
-// extension installed again has another address: Firefox forgets the pinned one at uninstall.
-const isPage = (tab, path) => new RegExp(`^moz-extension://[^/]+/${path}$`).test(tab.url);
-
-async function pageTab(firefox, path) {
-  return eventually(`the tab of ${path}`, async () =>
-    (await firefox.tabs()).find((tab) => isPage(tab, path))?.context);
-}
-
-async function openPopupInTab(firefox, optionsTab) {
-  await firefox.evaluate(optionsTab,
-                         "browser.tabs.create({ url: browser.runtime.getURL('popup/popup.html') })" +
-                         ".then(() => true)");
-  return pageTab(firefox, "popup/popup.html");
-}
-
-const text = (firefox, tab, id) =>
-  firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).innerText`);
-const click = (firefox, tab, id) =>
-  firefox.evaluate(tab, `document.getElementById(${JSON.stringify(id)}).click()`);
-// Types into the page's fields as a person would: each change fires the page's input event.
-const type = (firefox, tab, fields) => firefox.evaluate(tab, `(() => {
-  for (const [id, value] of Object.entries(${JSON.stringify(fields)})) {
-    const field = document.getElementById(id);
-    if (field.type === "checkbox") {
-      if (field.checked !== value) field.click();
-    } else {
-      field.value = value;
-      field.dispatchEvent(new Event("input", { bubbles: true }));
-    }
-  }
-})()`);
-const badge = (firefox, tab) => firefox.evaluate(tab, "browser.browserAction.getBadgeText({})");
 
 async function saveScreenshot(firefox, tab, name, selector) {
   await firefox.activate(tab);
@@ -316,17 +229,6 @@ test("the port to the host stayed open for the whole session", () => {
   assert.equal(readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length, 1);
 });
 
-// Programs of the prefix, as the user or another program would end them.
-const taskkill = (image) =>
-  spawnSync(kWine, ["taskkill", "/F", "/IM", image], { stdio: "ignore" }).status;
-const companionPid = () => /^QELM is running: process (\d+)/m.exec(qelmctl("status"))?.[1];
-const hostStarts = () => readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length;
-// The Linux processes that run qelm-host.exe itself (not the launcher that names it) for the
-// Firefox of the first home.
-const hostProcesses = () => spawnSync("ps", ["-eo", "args="], { encoding: "utf8" }).stdout
-  .split("\n").filter((line) => /^"?[^ ]*qelm-host\.exe/i.test(line) && line.includes(homes[0]))
-  .length;
-
 test("the companion killed while Firefox runs is started again within its retry delay",
      async () => {
   const killed = await eventually("QELM running", companionPid);
@@ -360,7 +262,7 @@ test("the extension reloaded: the same companion runs throughout and is found ag
   const companion = await eventually("QELM running", companionPid);
   await firefox.uninstallExtension(extensionId);
   // Firefox closes the port; the host ends with its input, and its job is terminated.
-  await eventually("the host's end", () => hostProcesses() === 0, 10000);
+  await eventually("the host's end", () => hostProcesses(homes[0]) === 0, 10000);
   await eventually("the extension's pages closed", async () =>
     !(await firefox.tabs()).some((tab) => tab.url.startsWith("moz-extension:")));
   assert.equal(companionPid(), companion);
@@ -374,7 +276,7 @@ test("the extension reloaded: the same companion runs throughout and is found ag
 test("Firefox closed: the companion runs on beside the stand-in browser", async () => {
   const companion = await eventually("QELM running", companionPid);
   await firefox.close();
-  await eventually("the host's end", () => hostProcesses() === 0, 10000);
+  await eventually("the host's end", () => hostProcesses(homes[0]) === 0, 10000);
   await new Promise((resolve) => setTimeout(resolve, 1000));
   assert.equal(companionPid(), companion);
 });
