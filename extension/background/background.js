@@ -4,7 +4,7 @@
 // answers the popup and the options page.
 import { coalesced } from "../lib/coalesce.js";
 import { MemoryHistory } from "../lib/history.js";
-import { HostConnection, kBoundToHost } from "../lib/host.js";
+import { HostConnection, replyError } from "../lib/host.js";
 import { CompanionKeeper } from "../lib/keeper.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
@@ -116,7 +116,7 @@ async function ask(cmd, fields, { byUser = true } = {}) {
     showState();
     throw error;
   }
-  host.error = reply.outlivesHost === false ? kBoundToHost : null;
+  host.error = replyError(reply);
   if (cmd === "tab") {
     memoryHistory.markSelection(Date.now());
   }

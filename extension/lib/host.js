@@ -5,9 +5,14 @@ import { kLongestDelaySeconds, reconnectDelaySeconds } from "./reconnect.js";
 export const kHostName = "qelm";
 // Longer than the host's own longest wait (10 s for the companion to start).
 export const kAnswerTimeoutMs = 20000;
-// What a start inside a job that keeps its processes means for the user.
-export const kBoundToHost = "QELM was started inside the browser's job for its host: it ends " +
-  "whenever the host ends, and is started again then";
+// What a reply leaves to show as the error: a start inside a job that keeps its processes means
+// the companion ends with the host, which the user should know.
+export function replyError(reply) {
+  return reply.outlivesHost === false
+    ? "QELM was started inside the browser's job for its host: it ends whenever the host ends, " +
+      "and is started again then"
+    : null;
+}
 
 // How the host stands: "connecting" (until the greeting is done), "connected", "missing" (no
 // host registered) or "lost" (it was there and went, or would not answer).
@@ -54,7 +59,7 @@ export class HostConnection {
       let startError = null;
       if (this.wantCompanion()) {
         await this.request("start").then((started) => {
-          startError = started.outlivesHost === false ? kBoundToHost : null;
+          startError = replyError(started);
         }, (error) => {
           startError = error.message;
         });

@@ -278,7 +278,8 @@ function keeper() {
   return { kept, timers, clock, starts, fire, pending };
 }
 
-test("a companion that ends unasked is started again, later after each failed try", async () => {
+test("a companion that ends unasked is started again, later after each failed try, and never " +
+     "after the user's Stop or once the connection is lost", async () => {
   const { kept, clock, starts, fire, pending } = keeper();
   kept.observe({ running: true }, true);
   clock.ms = 5000;
@@ -306,21 +307,17 @@ test("a companion that ends unasked is started again, later after each failed tr
   clock.ms += 60000;
   kept.observe({ running: false }, true);
   assert.equal(await fire(), 1);
-});
 
-test("the user's Stop, and a lost connection, stop the keeper from starting the companion",
-     async () => {
-  const { kept, starts, pending } = keeper();
+  const startsBefore = starts.count;
   kept.observe({ running: true }, true);
   kept.observe({ running: false }, false);
   assert.equal(pending(), 0);
   assert.equal(kept.endedAt, null);
-
   kept.observe({ running: false }, true);
   assert.equal(pending(), 1);
   kept.forget();
   assert.equal(pending(), 0);
-  assert.equal(starts.count, 0);
+  assert.equal(starts.count, startsBefore);
 });
 
 // A status of a running companion whose metrics text carries these working sets (KiB).

@@ -232,9 +232,6 @@ std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
         if (world.programsFail) {
             return 2;  // ERROR_FILE_NOT_FOUND
         }
-        if (breakAwayFromJob && world.jobRefusesBreakaway) {
-            return kErrorAccessDenied;
-        }
         processId = world.nextProgramId++;
         started = world.onProgramStarted;
     }

@@ -93,8 +93,6 @@ struct World {
     std::u16string ownDirectory = u"C:\\QELM";
     // Programs started: each gets the next identifier, then the hook runs with its path.
     bool programsFail = false;
-    // A job around the caller that does not let its children break away.
-    bool jobRefusesBreakaway = false;
     std::uint32_t nextProgramId = 7000;
     std::function<void(const std::u16string&)> onProgramStarted;
     bool debugPrivilegeEnabled = false;

@@ -80,13 +80,13 @@ struct Relay {
     MessageLog* log = nullptr;
 };
 
-// Copies bytes until the source ends; answers whether the destination took them all.
-bool Copy(const Relay& relay) {
+// Copies bytes until the source ends or the destination takes no more.
+void Copy(const Relay& relay) {
     static thread_local char buffer[64 * 1024];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(relay.from, buffer, sizeof buffer, &got, nullptr) || got == 0) {
-            return true;
+            return;
         }
         if (relay.log != nullptr) {
             relay.log->Take(buffer, got);
@@ -94,7 +94,7 @@ bool Copy(const Relay& relay) {
         for (DWORD sent = 0; sent < got;) {
             DWORD count = 0;
             if (!WriteFile(relay.to, buffer + sent, got - sent, &count, nullptr) || count == 0) {
-                return false;
+                return;
             }
             sent += count;
         }

@@ -106,11 +106,10 @@ bool StartNativeHost(const std::wstring& program, const std::wstring& arguments,
     return running;
 }
 
+// A host still running after the wait ends with its job, as Firefox kills it.
 void CloseNativeHost(NativeHost& host) {
     CloseIfOpen(host.input);
-    if (WaitForSingleObject(host.process, kEndWaitMs) != WAIT_OBJECT_0) {
-        TerminateJobObject(host.job, kKilledExitCode);
-    }
+    WaitForSingleObject(host.process, kEndWaitMs);
     TerminateHostJob(host);
 }
 

@@ -181,18 +181,6 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
     EXPECT_EQ(Sent(kQelmMessageName)[0].wParam, 1u);
 }
 
-TEST_F(Host, StartInAJobThatKeepsItsProcessesSaysTheCompanionEndsWithTheHost) {
-    fake::ResetWorld();
-    world().jobRefusesBreakaway = true;
-    world().onProgramStarted = [this](const std::u16string&) { StartCompanion(); };
-    const json started = Ask({{"id", 1}, {"cmd", "start"}});
-    EXPECT_EQ(started["started"], true);
-    EXPECT_EQ(started["outlivesHost"], false);
-    EXPECT_EQ(fake::JournalLines("CreateProcess"),
-              (std::vector<std::string>{"CreateProcess C:\\QELM\\qelm.exe breakaway",
-                                        "CreateProcess C:\\QELM\\qelm.exe"}));
-}
-
 TEST_F(Host, DefaultsCreatesTheKeyOnlyWhenItIsMissing) {
     EXPECT_EQ(Ask({{"id", 1}, {"cmd", "defaults"}})["created"], false);
     fake::ResetWorld();

@@ -303,7 +303,7 @@ TEST_F(Qelmctl, WatchPrintsEachNewTextOnceAndStopsAfterTheCount) {
 }
 
 TEST(HostManifest, FirefoxFindsTheHostOnlyThroughAWholeManifest) {
-    const std::set<std::u16string> files = {u"C:\\QELM\\qelm-host.exe", u"D:\\bin\\qelm-host.exe"};
+    const std::set<std::u16string> files = {u"C:\\QELM\\qelm-host.exe"};
     const auto problem = [&files](const std::optional<std::string>& text) {
         return ManifestProblem(u"C:\\QELM\\qelm.json", text, [&files](const std::u16string& path) {
             return files.contains(path);
@@ -329,7 +329,6 @@ TEST(HostManifest, FirefoxFindsTheHostOnlyThroughAWholeManifest) {
     EXPECT_EQ(problem(changed({{"path", "qelm-host.exe"}})), std::nullopt);
     EXPECT_EQ(problem(changed({{"path", "bin\\qelm-host.exe"}})),
               its + "names no qelm-host.exe that exists: C:\\QELM\\bin\\qelm-host.exe");
-    EXPECT_EQ(problem(changed({{"path", "D:\\bin\\qelm-host.exe"}})), std::nullopt);
     EXPECT_EQ(problem(changed({{"path", "E:\\qelm-host.exe"}})),
               its + "names no qelm-host.exe that exists: E:\\qelm-host.exe");
 }
@@ -364,13 +363,6 @@ TEST_F(Qelmctl, InstallRegistersTheHostBesideItAndUninstallRemovesIt) {
                               {"manifest", "C:\\QELM\\qelm.json"},
                               {"problem", nullptr},
                               {"installer", nullptr}}));
-    world().files.erase(u"C:\\QELM\\qelm-host.exe");
-    EXPECT_TRUE(
-        Ctl({u"status"})
-            .out.ends_with(
-                "The browser's host is registered, but its manifest C:\\QELM\\qelm.json names no "
-                "qelm-host.exe that exists: C:\\QELM\\qelm-host.exe (qelmctl install installs it "
-                "afresh)\n"));
 
     EXPECT_EQ(Ctl({u"uninstall"}).out,
               "removed HKCU\\Software\\Mozilla\\NativeMessagingHosts\\qelm and "
@@ -391,9 +383,6 @@ TEST_F(Qelmctl, TheInstallersRegistrationIsShownAndLeftToTheInstaller) {
     registration[u""] = fake::TextValue(u"C:\\Programs\\QELM\\qelm.json");
     registration[u"QELM installer"] = fake::TextValue(u"1.0.0.1");
 
-    EXPECT_TRUE(Ctl({u"status"})
-                    .out.ends_with("The browser's host is installed by the QELM installer 1.0.0.1: "
-                                   "C:\\Programs\\QELM\\qelm.json\n"));
     EXPECT_EQ(nlohmann::json::parse(Ctl({u"status", u"--json"}).out)["host"]["installer"],
               "1.0.0.1");
     for (const char16_t* command : {u"install", u"uninstall"}) {

@@ -44,14 +44,6 @@ std::optional<std::u16string> RegistrationText(const char16_t* name) {
     return read ? std::optional(text) : std::nullopt;
 }
 
-}  // namespace
-
-std::optional<std::u16string> RegisteredManifest() {
-    return RegistrationText(u"");
-}
-
-namespace {
-
 bool IsAbsoluteWindowsPath(std::u16string_view path) {
     const auto isSeparator = [](char16_t c) { return c == u'\\' || c == u'/'; };
     const bool drive = path.size() >= 3 && path[1] == u':' && isSeparator(path[2]);
@@ -81,6 +73,10 @@ bool AdmitsTheExtension(const nlohmann::json& manifest) {
 }
 
 }  // namespace
+
+std::optional<std::u16string> RegisteredManifest() {
+    return RegistrationText(u"");
+}
 
 std::optional<std::string> ManifestProblem(const std::u16string& manifestPath,
                                            const std::optional<std::string>& manifestText,
