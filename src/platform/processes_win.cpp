@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <vector>
+
 #include "platform/processes.h"
 #include "platform/wide_win.h"
 
@@ -202,18 +204,35 @@ std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
     KeepStandardHandlesToOurselves();
     const HANDLE nullInput = OpenNullDevice(GENERIC_READ);
     const HANDLE nullOutput = OpenNullDevice(GENERIC_WRITE);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullInput;
-    startup.hStdOutput = nullOutput;
-    startup.hStdError = nullOutput;
+    // Exactly these two are inherited: with inheritance on and no list, every inheritable handle
+    // of this process would go too, including any that its own parent passed it unasked.
+    HANDLE inherited[] = {nullInput, nullOutput};
+    SIZE_T listBytes = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+    std::vector<char> listStorage(listBytes);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listStorage.data());
+    const bool listed = nullInput != INVALID_HANDLE_VALUE && nullOutput != INVALID_HANDLE_VALUE &&
+                        InitializeProcThreadAttributeList(list, 1, 0, &listBytes) &&
+                        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  inherited, sizeof inherited, nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nullInput;
+    startup.StartupInfo.hStdOutput = nullOutput;
+    startup.StartupInfo.hStdError = nullOutput;
+    startup.lpAttributeList = list;
     std::wstring commandLine = L"\"" + WideString(path) + L"\"";
     PROCESS_INFORMATION started{};
-    const DWORD flags = breakAwayFromJob ? CREATE_BREAKAWAY_FROM_JOB : 0;
-    const bool created = CreateProcessW(Wide(path.c_str()), commandLine.data(), nullptr, nullptr,
-                                        TRUE, flags, nullptr, nullptr, &startup, &started);
+    const DWORD flags =
+        EXTENDED_STARTUPINFO_PRESENT | (breakAwayFromJob ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    const bool created =
+        listed && CreateProcessW(Wide(path.c_str()), commandLine.data(), nullptr, nullptr, TRUE,
+                                 flags, nullptr, nullptr, &startup.StartupInfo, &started);
     const DWORD error = created ? ERROR_SUCCESS : GetLastError();
+    if (listed) {
+        DeleteProcThreadAttributeList(list);
+    }
     for (const HANDLE handle : {nullInput, nullOutput}) {
         if (handle != INVALID_HANDLE_VALUE) {
             CloseHandle(handle);

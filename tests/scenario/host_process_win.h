@@ -17,9 +17,10 @@ namespace scenario {
 class HostProcess {
   public:
     explicit HostProcess(DWORD jobLimits = firefox::kHostJobLimits,
-                         const std::wstring& program = BinaryDirectory() + L"\\qelm-host.exe") {
+                         const std::wstring& program = BinaryDirectory() + L"\\qelm-host.exe",
+                         firefox::Inheritance inheritance = firefox::Inheritance::kPipesOnly) {
         EXPECT_TRUE(firefox::StartNativeHost(program, L"C:\\qelm.json qelm@extensions.example",
-                                             jobLimits, host_))
+                                             jobLimits, host_, inheritance))
             << "error " << GetLastError();
         HANDLE process = nullptr;
         DuplicateHandle(GetCurrentProcess(), host_.process, GetCurrentProcess(), &process, 0, FALSE,

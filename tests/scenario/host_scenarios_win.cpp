@@ -61,19 +61,27 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_TRUE(IsWindow(controller));
 }
 
+// Also when the host's parent passed it more than its pipes: the companion gets none of those.
 TEST(Host, ACompanionStartedByAHostThatIsKilledRunsOnAndHoldsNoneOfItsPipes) {
     Child browser = StartBrowser();
-    HostProcess host;
-    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("outlivesHost":true)"));
-    const DWORD companion = ProcessIdOf(L"qelm.exe");
-    ASSERT_NE(companion, 0u);
+    for (const auto inheritance :
+         {firefox::Inheritance::kPipesOnly, firefox::Inheritance::kEverything}) {
+        const bool everything = inheritance == firefox::Inheritance::kEverything;
+        HostProcess host(firefox::kHostJobLimits, BinaryDirectory() + L"\\qelm-host.exe",
+                         inheritance);
+        EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("outlivesHost":true)"));
+        const DWORD companion = ProcessIdOf(L"qelm.exe");
+        ASSERT_NE(companion, 0u);
 
-    host.Kill();
-    EXPECT_TRUE(Eventually([&] { return host.OutputClosed(); }, 5s))
-        << "a process still holds the host's standard output";
-    Sleep(500);
-    EXPECT_EQ(ProcessIdOf(L"qelm.exe"), companion);
-    EXPECT_NE(FindWindowW(L"qelm", nullptr), nullptr);
+        host.Kill();
+        EXPECT_TRUE(Eventually([&] { return host.OutputClosed(); }, 5s))
+            << "a process still holds the host's standard output; everything passed: "
+            << everything;
+        Sleep(500);
+        EXPECT_EQ(ProcessIdOf(L"qelm.exe"), companion);
+        EXPECT_NE(FindWindowW(L"qelm", nullptr), nullptr);
+        EXPECT_EQ(Qelmctl(L"exit").exitCode, 0u);
+    }
 }
 
 TEST(Host, InAJobThatKeepsItsProcessesTheStartSaysTheCompanionEndsWithTheHost) {

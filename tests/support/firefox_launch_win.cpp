@@ -64,7 +64,7 @@ void CloseIfOpen(HANDLE& handle) {
 }  // namespace
 
 bool StartNativeHost(const std::wstring& program, const std::wstring& arguments, DWORD jobLimits,
-                     NativeHost& host) {
+                     NativeHost& host, Inheritance inheritance) {
     HANDLE input = nullptr;
     HANDLE output = nullptr;
     HANDLE error = nullptr;
@@ -73,24 +73,30 @@ bool StartNativeHost(const std::wstring& program, const std::wstring& arguments,
         return false;
     }
     InheritedHandles inherited({input, output, error});
+    const bool everything = inheritance == Inheritance::kEverything;
+    HANDLE outputWatch = nullptr;
+    if (everything) {
+        DuplicateHandle(GetCurrentProcess(), output, GetCurrentProcess(), &outputWatch, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS);
+    }
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = input;
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = error;
-    startup.lpAttributeList = inherited.list;
+    startup.lpAttributeList = everything ? nullptr : inherited.list;
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     const std::wstring folder = FolderOf(program);
     PROCESS_INFORMATION info{};
     const BOOL created =
         CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT |
-                           EXTENDED_STARTUPINFO_PRESENT,
+                           (everything ? 0 : EXTENDED_STARTUPINFO_PRESENT),
                        nullptr, folder.c_str(), &startup.StartupInfo, &info);
     const DWORD createError = GetLastError();
-    for (HANDLE hostEnd : {input, output, error}) {
-        CloseHandle(hostEnd);
+    for (HANDLE hostEnd : {input, output, error, outputWatch}) {
+        CloseIfOpen(hostEnd);
     }
     if (!created) {
         SetLastError(createError);

@@ -27,10 +27,16 @@ struct NativeHost {
     HANDLE error = nullptr;   // the reading end of its standard error
 };
 
+// What the host inherits: its three pipe ends alone, as Firefox for Windows passes them, or every
+// inheritable handle of the launcher, with a second handle to the host's output among them, as an
+// older browser or another launcher may pass them (Firefox for Linux keeps such a one to watch
+// for the host's end).
+enum class Inheritance { kPipesOnly, kEverything };
+
 // Starts program (a full path) with the arguments in a job with jobLimits; false when it cannot
 // be started, with GetLastError telling why.
 bool StartNativeHost(const std::wstring& program, const std::wstring& arguments, DWORD jobLimits,
-                     NativeHost& host);
+                     NativeHost& host, Inheritance inheritance = Inheritance::kPipesOnly);
 
 // Closes the host's input, waits up to kEndWaitMs for it to end and kills it otherwise, then
 // terminates its job: Firefox's side of a port that closes (an extension unloaded, the browser
