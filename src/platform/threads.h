@@ -11,6 +11,20 @@ namespace platform {
 // thread's last error right after the call (ERROR_ALREADY_EXISTS when it existed already).
 MutexHandle CreateNamedMutex(const char16_t* name, std::uint32_t& lastError);
 
+// Waits at most timeoutMs to own the mutex; true when owned, also when its last owner ended
+// without releasing it.
+bool AcquireMutex(MutexHandle mutex, std::uint32_t timeoutMs);
+
+// Gives up the ownership of a mutex that the calling thread owns (ReleaseMutex).
+void ReleaseOwnedMutex(MutexHandle mutex);
+
+// Releases a mutex handle.
+void CloseMutex(MutexHandle mutex);
+
+// Creates or opens a named manual-reset event, initially non-signalled when it is created,
+// default security; an existing one keeps its state. None on failure.
+EventHandle CreateNamedEvent(const char16_t* name);
+
 // An unnamed manual-reset event, initially non-signalled, default security; none on failure.
 EventHandle CreateManualResetEvent();
 

@@ -11,6 +11,23 @@ MutexHandle CreateNamedMutex(const char16_t* name, std::uint32_t& lastError) {
     return ToHandle<MutexHandle>(mutex);
 }
 
+bool AcquireMutex(MutexHandle mutex, std::uint32_t timeoutMs) {
+    const DWORD waited = WaitForSingleObject(ToNative<HANDLE>(mutex), timeoutMs);
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+void ReleaseOwnedMutex(MutexHandle mutex) {
+    ReleaseMutex(ToNative<HANDLE>(mutex));
+}
+
+void CloseMutex(MutexHandle mutex) {
+    CloseHandle(ToNative<HANDLE>(mutex));
+}
+
+EventHandle CreateNamedEvent(const char16_t* name) {
+    return ToHandle<EventHandle>(CreateEventW(nullptr, TRUE, FALSE, Wide(name)));
+}
+
 EventHandle CreateManualResetEvent() {
     return ToHandle<EventHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }

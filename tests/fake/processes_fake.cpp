@@ -223,7 +223,7 @@ std::u16string OwnDirectory() {
 
 std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
                            std::uint32_t& processId, std::uint32_t) {
-    std::function<void(const std::u16string&)> started;
+    std::function<std::uint32_t(const std::u16string&)> started;
     {
         const auto lock = fake::Lock();
         auto& world = fake::TheWorld();
@@ -235,8 +235,8 @@ std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
         processId = world.nextProgramId++;
         started = world.onProgramStarted;
     }
-    if (started) {
-        started(path);
+    if (const std::uint32_t added = started ? started(path) : 0; added != 0) {
+        processId = added;
     }
     return kErrorSuccess;
 }

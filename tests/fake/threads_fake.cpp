@@ -60,6 +60,31 @@ MutexHandle CreateNamedMutex(const char16_t* name, std::uint32_t& lastError) {
     return MutexHandle{fake::NewHandle()};
 }
 
+bool AcquireMutex(MutexHandle mutex, std::uint32_t timeoutMs) {
+    const auto lock = fake::Lock();
+    fake::Record("WaitForSingleObject mutex " + fake::Hex(mutex.value) + " " +
+                 std::to_string(timeoutMs));
+    return true;
+}
+
+void ReleaseOwnedMutex(MutexHandle mutex) {
+    const auto lock = fake::Lock();
+    fake::Record("ReleaseMutex " + fake::Hex(mutex.value));
+}
+
+void CloseMutex(MutexHandle mutex) {
+    const auto lock = fake::Lock();
+    fake::Record("CloseHandle mutex " + fake::Hex(mutex.value));
+}
+
+EventHandle CreateNamedEvent(const char16_t* name) {
+    const auto lock = fake::Lock();
+    fake::Record("CreateEvent " + fake::Narrow(name));
+    const EventHandle event{fake::NewHandle()};
+    fake::TheWorld().eventSignalled[event.value] = false;
+    return event;
+}
+
 EventHandle CreateManualResetEvent() {
     const auto lock = fake::Lock();
     auto& world = fake::TheWorld();

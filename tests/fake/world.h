@@ -91,10 +91,11 @@ struct World {
     std::function<void(std::uint32_t)> onTrim;
     std::uint32_t ownProcessId = 4242;
     std::u16string ownDirectory = u"C:\\QELM";
-    // Programs started: each gets the next identifier, then the hook runs with its path.
+    // Programs started: the hook runs with its path and answers the process it added, if any;
+    // otherwise the program gets the next identifier, of a process that has ended at once.
     bool programsFail = false;
     std::uint32_t nextProgramId = 7000;
-    std::function<void(const std::u16string&)> onProgramStarted;
+    std::function<std::uint32_t(const std::u16string&)> onProgramStarted;
     bool debugPrivilegeEnabled = false;
 
     std::vector<Window> windows;

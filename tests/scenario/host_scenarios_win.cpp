@@ -95,3 +95,19 @@ TEST(Host, InAJobThatKeepsItsProcessesTheStartSaysTheCompanionEndsWithTheHost) {
     host.Close();
     EXPECT_TRUE(Eventually([] { return ProcessIdOf(L"qelm.exe") == 0; }, 5s));
 }
+
+// Two browser profiles' hosts asked to start in the same moment: one companion, both told so.
+TEST(Host, TwoHostsStartingAtOnceBothReportTheOneCompanion) {
+    Child browser = StartBrowser();
+    HostProcess first;
+    HostProcess second;
+    first.Write(HostProcess::Framed(R"({"id":1,"cmd":"start"})"));
+    second.Write(HostProcess::Framed(R"({"id":1,"cmd":"start"})"));
+    const std::string replies = first.Read() + second.Read();
+    EXPECT_FALSE(Contains(replies, R"("ok":false)")) << replies;
+    EXPECT_TRUE(Contains(replies, R"("started":true)") && Contains(replies, R"("started":false)"))
+        << replies;
+    const std::string pid = "\"pid\":" + std::to_string(ProcessIdOf(L"qelm.exe"));
+    EXPECT_TRUE(Contains(first.Ask(R"({"id":2,"cmd":"status"})"), pid) &&
+                Contains(second.Ask(R"({"id":2,"cmd":"status"})"), pid));
+}

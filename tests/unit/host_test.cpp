@@ -171,7 +171,10 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
     EXPECT_EQ(fake::JournalLines("CreateProcess"),
               (std::vector<std::string>{"CreateProcess C:\\QELM\\qelm.exe breakaway"}));
 
-    world().onProgramStarted = [this](const std::u16string&) { StartCompanion(); };
+    world().onProgramStarted = [this](const std::u16string&) {
+        StartCompanion();
+        return companionId;
+    };
     const json started = Ask({{"id", 3}, {"cmd", "start"}});
     EXPECT_EQ(started["started"], true);
     EXPECT_EQ(started["pid"], companionId);
@@ -179,6 +182,34 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
     EXPECT_EQ(started["reloaded"], true);
     ASSERT_EQ(Sent(kQelmMessageName).size(), 1u);
     EXPECT_EQ(Sent(kQelmMessageName)[0].wParam, 1u);
+    // Every start is one at a time across the hosts of the session.
+    EXPECT_EQ(fake::JournalLines("CreateMutex"),
+              (std::vector<std::string>(2, "CreateMutex Local\\QELM-host-start")));
+}
+
+// Another profile's host started one in the same moment: this start's copy ends at once, and
+// the start reports the companion that runs.
+TEST_F(Host, AStartThatLosesTheRaceToAnotherReportsTheCompanionThatRuns) {
+    world().onPause = [this] {
+        if (companionId == 0 && world().virtualTimeMs >= 500) {
+            StartCompanion();
+        }
+    };
+    const json started = Ask({{"id", 1}, {"cmd", "start"}});
+    EXPECT_EQ(
+        started,
+        (json{
+            {"id", 1}, {"ok", true}, {"running", true}, {"pid", companionId}, {"started", false}}));
+    EXPECT_TRUE(Sent(kQelmMessageName).empty());
+
+    // Whose window shows first does not matter: the start does not take the other's as its own.
+    fake::ResetWorld();
+    companionId = 0;
+    world().onProgramStarted = [this](const std::u16string&) {
+        StartCompanion();
+        return 0u;
+    };
+    EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["started"], false);
 }
 
 TEST_F(Host, DefaultsCreatesTheKeyOnlyWhenItIsMissing) {

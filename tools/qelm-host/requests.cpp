@@ -13,6 +13,7 @@
 #include "key_values.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "platform/threads.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -84,13 +85,62 @@ Result Exit(const json&) {
     return json{{"running", false}};
 }
 
+// One start at a time across the hosts of this session: two browser profiles connecting in the
+// same moment would each start a companion, and the one that loses ends at once as a second copy
+// does. Held while a start waits for the companion's window, so the second host then finds it.
+class StartLock {
+  public:
+    StartLock() {
+        std::uint32_t lastError = 0;
+        mutex_ = platform::CreateNamedMutex(kStartMutexName, lastError);
+        owned_ = mutex_ && platform::AcquireMutex(mutex_, kStartLockWaitMs);
+    }
+    ~StartLock() {
+        if (owned_) {
+            platform::ReleaseOwnedMutex(mutex_);
+        }
+        if (mutex_) {
+            platform::CloseMutex(mutex_);
+        }
+    }
+    StartLock(const StartLock&) = delete;
+    StartLock& operator=(const StartLock&) = delete;
+
+  private:
+    static constexpr char16_t kStartMutexName[] = u"Local\\QELM-host-start";
+    // A start takes at most kStartWaitMs; a lock still held after more than that is not waited
+    // for any longer.
+    static constexpr std::uint32_t kStartLockWaitMs = kStartWaitMs + 2000;
+    platform::MutexHandle mutex_;
+    bool owned_ = false;
+};
+
+// The companion that another program started in the same moment, when the one started here
+// ended at once because that one runs.
+std::optional<Companion> LookAgainForCompanion() {
+    constexpr std::uint32_t kLookAgainMs = 2000;
+    constexpr std::uint32_t kLookEveryMs = 100;
+    for (std::uint32_t waited = 0; waited < kLookAgainMs; waited += kLookEveryMs) {
+        platform::PauseFor(kLookEveryMs);
+        if (const auto companion = FindCompanion()) {
+            return companion;
+        }
+    }
+    return std::nullopt;
+}
+
+json AlreadyRunning(const Companion& companion) {
+    return json{{"running", true}, {"pid", companion.processId}, {"started", false}};
+}
+
 // Starts the companion outside the browser's job where the job allows it, so that it outlives
 // this host; Firefox for Windows ends every process left in the host's job when the host ends.
 // Where the job keeps its processes, the companion is started in it all the same, and the reply
 // says that it ends with the host.
 Result Start(const json&) {
+    const StartLock oneStartAtATime;
     if (const auto companion = FindCompanion()) {
-        return json{{"running", true}, {"pid", companion->processId}, {"started", false}};
+        return AlreadyRunning(*companion);
     }
     const std::u16string path = platform::OwnDirectory() + u"\\qelm.exe";
     std::uint32_t processId = 0;
@@ -104,6 +154,9 @@ Result Start(const json&) {
         return Failure{"cannot start " + ToUtf8(path) + " (error " + std::to_string(error) + ")"};
     }
     if (const auto companion = FindCompanion()) {
+        if (companion->processId != processId) {
+            return AlreadyRunning(*companion);
+        }
         // The companion starts with its built-in settings; the user's come with a reload.
         const bool reloaded = SendToCompanion(*companion, kQelmMessageName, 1, 2).has_value();
         return json{{"running", true},
@@ -113,6 +166,9 @@ Result Start(const json&) {
                     {"reloaded", reloaded}};
     }
     if (platform::WaitForProcessEnd(processId, 0)) {
+        if (const auto companion = LookAgainForCompanion()) {
+            return AlreadyRunning(*companion);
+        }
         return Failure{"QELM ended at once: it runs only beside a browser"};
     }
     return Failure{"QELM did not show its window within 10 seconds"};
