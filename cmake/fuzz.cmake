@@ -16,7 +16,7 @@ foreach(target IN LISTS QELM_FUZZ_TARGETS)
     set(source ${PROJECT_SOURCE_DIR}/tests/fuzz/${target}_fuzz.cpp)
 
     add_executable(${target}_replay ${source} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
-    target_link_libraries(${target}_replay PRIVATE qelm_host_core qelm_core qelm_fake)
+    target_link_libraries(${target}_replay PRIVATE qelm_host_core qelmctl_core qelm_core qelm_fake)
     qelm_warnings(${target}_replay)
     add_test(NAME fuzz_replay_${target}
              COMMAND ${target}_replay ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${target})
@@ -24,7 +24,7 @@ foreach(target IN LISTS QELM_FUZZ_TARGETS)
 
     if(QELM_FUZZ)
         add_executable(${target}_fuzzer ${source})
-        target_link_libraries(${target}_fuzzer PRIVATE qelm_host_core qelm_core qelm_fake)
+        target_link_libraries(${target}_fuzzer PRIVATE qelm_host_core qelmctl_core qelm_core qelm_fake)
         target_link_options(${target}_fuzzer PRIVATE -fsanitize=fuzzer)
         qelm_warnings(${target}_fuzzer)
     endif()

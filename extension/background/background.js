@@ -8,8 +8,6 @@ import { HostConnection, replyError } from "../lib/host.js";
 import { CompanionKeeper } from "../lib/keeper.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
-// Set when the user stopped the companion, so that a new connection does not start it again.
-let stoppedByUser = false;
 let commentSeenAt = null;
 const views = new Set();
 const memoryHistory = new MemoryHistory();
@@ -29,11 +27,18 @@ const host = new HostConnection({
     showState();
   },
   onStatus: (status, previous) => {
-    keeper.observe(status, !stoppedByUser);
+    keeper.observe(status);
     memoryHistory.observe(status, Date.now());
     noticeComment(status, previous);
   },
-  wantCompanion: () => !stoppedByUser,
+  onClosing: () => keeper.stop("installer"),
+  // The installer's stop was for the files it replaced; the new ones run the companion again.
+  onReplaced: () => {
+    if (keeper.stopped?.by === "installer") {
+      keeper.resume();
+    }
+  },
+  wantCompanion: () => keeper.wanted,
 });
 
 const keeper = new CompanionKeeper({
@@ -55,6 +60,7 @@ function snapshot() {
       restartAt: keeper.restartAt,
       endedAt: keeper.endedAt,
       restarted: keeper.restarted,
+      stopped: keeper.stopped,
     },
   };
 }
@@ -101,17 +107,18 @@ function noticeComment(status, previous) {
 // A command from the popup or the options page, or the keeper's start. Its error is kept to
 // show until the next command succeeds.
 async function ask(cmd, fields, { byUser = true } = {}) {
-  const wasStopped = stoppedByUser;
-  if (byUser && (cmd === "exit" || cmd === "start")) {
-    // Set before the request: the companion's end comes as an event before the reply does.
-    stoppedByUser = cmd === "exit";
-    keeper.cancel();
+  const wasStopped = keeper.stopped;
+  // Set before the request: the companion's end comes as an event before the reply does.
+  if (byUser && cmd === "exit") {
+    keeper.stop("user");
+  } else if (byUser && cmd === "start") {
+    keeper.resume();
   }
   let reply;
   try {
     reply = await host.request(cmd, fields);
   } catch (error) {
-    stoppedByUser = wasStopped;
+    keeper.stopped = wasStopped;
     host.error = error.message;
     showState();
     throw error;

@@ -1,6 +1,6 @@
 // The native port to qelm-host.exe: requests with their replies, the host's status events, and
 // a new connection with a growing delay whenever the port closes.
-import { kLongestDelaySeconds, reconnectDelaySeconds } from "./reconnect.js";
+import { Backoff, kSpread } from "./reconnect.js";
 
 export const kHostName = "qelm";
 // Longer than the host's own longest wait (10 s for the companion to start).
@@ -14,27 +14,44 @@ export function replyError(reply) {
     : null;
 }
 
+// While the installer removes or replaces QELM, the first try waits this long, so that the
+// removal is likely over, and the next ones come this often, for at most kReplaceWaitMs.
+export const kQuietAfterClosingMs = 5000;
+export const kReplacingRetryMs = 2000;
+// A host of the same install still answering after this long means the installer left it.
+export const kReplaceWaitMs = 60000;
+
 // How the host stands: "connecting" (until the greeting is done), "connected", "missing" (no
-// host registered) or "lost" (it was there and went, or would not answer).
+// host registered), "replacing" (the installer closed it to remove or replace QELM) or "lost"
+// (it was there and went, or would not answer).
 export class HostConnection {
   // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer
   // and answers what clearTimer takes. onChange() is called whenever state, status or error
-  // changed.
+  // changed; onClosing() when the installer closes the host, onReplaced() when a host of another
+  // install answers after that.
   constructor({ connect, setTimer, clearTimer, onChange, onStatus = () => {},
-                wantCompanion = () => true, now = Date.now }) {
+                onClosing = () => {}, onReplaced = () => {}, wantCompanion = () => true,
+                now = Date.now, random = Math.random }) {
     this.connect = connect;
     this.setTimer = setTimer;
     this.clearTimer = clearTimer;
     this.onChange = onChange;
     this.onStatus = onStatus;
+    this.onClosing = onClosing;
+    this.onReplaced = onReplaced;
     this.wantCompanion = wantCompanion;
     this.now = now;
+    this.random = random;
     this.state = "connecting";
     this.error = null;
     this.status = null;
     this.retryAt = null;
-    this.failedTries = 0;
+    this.backoff = new Backoff({ now, random });
     this.connectedAt = null;
+    // The installer's version that the host last said (null: none, or no installer).
+    this.installed = null;
+    // Since the installer closed the host: { installed, since }.
+    this.replacing = null;
     this.nextId = 1;
     this.pending = new Map();
     this.port = null;
@@ -51,11 +68,16 @@ export class HostConnection {
     this.greet(port);
   }
 
-  // hello, start unless the user stopped the companion, status. A host that cannot do that much
+  // hello, start unless the companion is to stay stopped, status. A host that cannot do that much
   // is given up and tried again later; a refused start is only an error to show.
   async greet(port) {
     try {
-      await this.request("hello");
+      const hello = await this.request("hello");
+      if (!this.takeInstall(hello.installed ?? null)) {
+        port.disconnect();
+        this.closed(port);
+        return;
+      }
       let startError = null;
       if (this.wantCompanion()) {
         await this.request("start").then((started) => {
@@ -78,6 +100,27 @@ export class HostConnection {
         this.closed(port, error.message);
       }
     }
+  }
+
+  // After the installer closed the host: a host of another install means QELM was replaced; one
+  // of the same install still runs from files being removed, and is left alone for a while.
+  // Answers whether to go on with this host.
+  takeInstall(installed) {
+    const replacing = this.replacing;
+    this.installed = installed;
+    if (replacing === null) {
+      return true;
+    }
+    if (installed !== replacing.installed) {
+      this.replacing = null;
+      this.onReplaced();
+      return true;
+    }
+    if (this.now() - replacing.since < kReplaceWaitMs) {
+      return false;
+    }
+    this.replacing = null;
+    return true;
   }
 
   request(cmd, fields = {}) {
@@ -119,6 +162,11 @@ export class HostConnection {
       this.takeStatus(message);
       return;
     }
+    if (message.event === "closing") {
+      this.replacing ??= { installed: this.installed, since: this.now() };
+      this.onClosing();
+      return;
+    }
     const waiting = this.settle(message.id);
     if (!waiting) {
       return;
@@ -148,18 +196,27 @@ export class HostConnection {
       this.settle(id).reject(
         new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
     }
-    this.state = missing ? "missing" : "lost";
-    this.error = missing ? null : reason || "the host qelm ended";
+    if (this.replacing && this.now() - this.replacing.since >= kReplaceWaitMs) {
+      this.replacing = null;
+    }
+    this.state = missing ? "missing" : this.replacing ? "replacing" : "lost";
+    this.error = missing || this.replacing ? null : reason || "the host qelm ended";
     this.status = null;
     // Only a connection that held for a while shows the host is sound again; one that dies
     // right after its greeting keeps the delay growing.
-    if (this.connectedAt !== null && this.now() - this.connectedAt >= kLongestDelaySeconds * 1000) {
-      this.failedTries = 0;
-    }
+    this.backoff.heldSince(this.connectedAt);
     this.connectedAt = null;
-    const delayMs = reconnectDelaySeconds(this.failedTries++) * 1000;
+    const delayMs = this.replacing ? this.replacingDelayMs() : this.backoff.nextDelayMs();
     this.retryAt = this.now() + delayMs;
     this.setTimer(() => this.open(), delayMs);
     this.onChange();
+  }
+
+  // Neither a new start from files being removed nor a try every second while the installer
+  // works; a new install is found within a few seconds of its end.
+  replacingDelayMs() {
+    const first = this.now() - this.replacing.since < kQuietAfterClosingMs;
+    const delayMs = first ? kQuietAfterClosingMs : kReplacingRetryMs;
+    return Math.round(delayMs * (1 + kSpread * this.random()));
   }
 }

@@ -7,11 +7,15 @@ export const kInstallCommand = "qelmctl install";
 export function describe(host) {
   if (host.state === "missing") {
     return {
-      line: "The QELM host is not installed",
+      line: "QELM is not installed",
       badge: "!",
       color: "#d70022",
-      title: `QELM: the host is not installed (run ${kInstallCommand})`,
+      title: `QELM is not installed (install it, or run ${kInstallCommand})`,
     };
+  }
+  if (host.state === "replacing") {
+    const line = "QELM is being uninstalled or upgraded";
+    return { line, badge: "off", color: "#5b5b66", title: line };
   }
   if (host.state !== "connected" || !host.status) {
     const line = host.state === "lost" ? "The QELM host has ended" : "Connecting to the QELM host";

@@ -34,15 +34,31 @@ function showComment(comment, seenAt) {
   $("comment-time").textContent = seenAt ? `at ${clock(seenAt)}` : "";
 }
 
-// What became of a companion that ended without the user's Stop.
-function showCompanionNotice({ endedAt, restartAt, restarted }) {
-  let notice = "";
+const kStoppedBy = {
+  user: "from this browser",
+  installer: "by its installer, to uninstall or upgrade it",
+  other: "by another program or Firefox profile",
+};
+
+// What became of a companion that ended: stopped as asked, or ended unexpectedly and started
+// again.
+function companionNotice({ endedAt, restartAt, restarted, stopped }) {
+  if (stopped) {
+    return `QELM was stopped ${kStoppedBy[stopped.by]} at ${clock(stopped.at)}. ` +
+      "It stays stopped until you start it.";
+  }
   if (endedAt && restarted) {
-    notice = `QELM ended unexpectedly at ${clock(endedAt)} and was started again.`;
-  } else if (restartAt) {
-    notice = `${endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : ""}` +
+    return `QELM ended unexpectedly at ${clock(endedAt)} and was started again.`;
+  }
+  if (restartAt) {
+    return `${endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : ""}` +
       `Starting it again in ${secondsUntil(restartAt)} s.`;
   }
+  return "";
+}
+
+function showCompanionNotice(companion) {
+  const notice = companionNotice(companion);
   $("notice").textContent = notice;
   $("notice").hidden = !notice;
 }

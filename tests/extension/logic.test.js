@@ -3,13 +3,13 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";
-import { reconnectDelaySeconds } from "../../extension/lib/reconnect.js";
+import { Backoff, reconnectDelaySeconds } from "../../extension/lib/reconnect.js";
 import {
   blacklistNames, blacklistText, changedValues, defaultValues, programNameError, validate,
 } from "../../extension/lib/settings.js";
 import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
-import { CompanionKeeper } from "../../extension/lib/keeper.js";
+import { CompanionKeeper, kExitMetrics } from "../../extension/lib/keeper.js";
 import {
   chartModel, nearestPoint, sampleLine, summaryLine, timeAxis, workingSetAxis,
 } from "../../extension/lib/chart.js";
@@ -102,6 +102,8 @@ test("a notification comes for each new comment while comments are on, never for
 test("reconnecting waits longer after each failure, at most a minute", () => {
   assert.deepEqual([0, 1, 2, 3, 4, 5, 6, 7, 50].map(reconnectDelaySeconds),
                    [1, 2, 4, 8, 16, 32, 60, 60, 60]);
+  const spread = new Backoff({ random: () => 0.999 });
+  assert.deepEqual([spread.nextDelayMs(), spread.nextDelayMs()], [1200, 2400]);
 });
 
 // A stand-in for runtime.connectNative's port.
@@ -128,7 +130,7 @@ function standInPort() {
   };
 }
 
-function connection({ wantCompanion = () => true } = {}) {
+function connection({ wantCompanion = () => true, onClosing, onReplaced } = {}) {
   const ports = [];
   const timers = [];
   const statuses = [];
@@ -139,8 +141,11 @@ function connection({ wantCompanion = () => true } = {}) {
     clearTimer: (index) => { timers[index].cleared = true; },
     onChange: () => {},
     onStatus: (status, previous) => statuses.push({ status, previous }),
+    onClosing,
+    onReplaced,
     wantCompanion,
     now: () => clock.ms,
+    random: () => 0,
   });
   host.open();
   const reconnects = () => timers.filter((timer) => timer.ms !== kAnswerTimeoutMs);
@@ -265,6 +270,7 @@ function keeper() {
     clearTimer: (index) => { timers[index].cleared = true; },
     onChange: () => {},
     now: () => clock.ms,
+    random: () => 0,
   });
   // Runs the pending start and answers its delay in seconds.
   const fire = async () => {
@@ -278,12 +284,15 @@ function keeper() {
   return { kept, timers, clock, starts, fire, pending };
 }
 
+const killed = { running: false, metrics: "Browser WorkingSetSize = 1K\n" };
+const exited = { running: false, metrics: kExitMetrics };
+
 test("a companion that ends unasked is started again, later after each failed try, and never " +
      "after the user's Stop or once the connection is lost", async () => {
   const { kept, clock, starts, fire, pending } = keeper();
-  kept.observe({ running: true }, true);
+  kept.observe({ running: true });
   clock.ms = 5000;
-  kept.observe({ running: false }, true);
+  kept.observe(killed);
   assert.equal(kept.endedAt, 5000);
   starts.fail = true;
   const delays = [];
@@ -291,33 +300,108 @@ test("a companion that ends unasked is started again, later after each failed tr
   assert.deepEqual(delays, [1, 2, 4, 8, 16, 32, 60, 60]);
   assert.equal(starts.count, 8);
   // Statuses that say the same while a try is pending add no second one.
-  kept.observe({ running: false }, true);
+  kept.observe(killed);
   assert.equal(pending(), 1);
 
   starts.fail = false;
   await fire();
-  kept.observe({ running: true }, true);
+  kept.observe({ running: true });
   assert.equal(kept.restarted, true);
   assert.equal(pending(), 0);
   // Killed again soon after: the delay keeps growing; after a minute of running it starts over.
   clock.ms += 10000;
-  kept.observe({ running: false }, true);
+  kept.observe(killed);
   assert.equal(await fire(), 60);
-  kept.observe({ running: true }, true);
+  kept.observe({ running: true });
   clock.ms += 60000;
-  kept.observe({ running: false }, true);
+  kept.observe(killed);
   assert.equal(await fire(), 1);
 
   const startsBefore = starts.count;
-  kept.observe({ running: true }, true);
-  kept.observe({ running: false }, false);
+  kept.observe({ running: true });
+  kept.stop("user");
+  kept.observe(killed);
   assert.equal(pending(), 0);
   assert.equal(kept.endedAt, null);
-  kept.observe({ running: false }, true);
+  kept.resume();
+  kept.observe(killed);
   assert.equal(pending(), 1);
   kept.forget();
   assert.equal(pending(), 0);
   assert.equal(starts.count, startsBefore);
+});
+
+test("a companion that ended as asked elsewhere stays stopped, across new connections, until " +
+     "someone starts it", () => {
+  const { kept, clock, pending } = keeper();
+  kept.observe({ running: true });
+  clock.ms = 7000;
+  kept.observe(exited);
+  assert.deepEqual(kept.stopped, { by: "other", at: 7000 });
+  kept.forget();
+  kept.observe(exited);
+  assert.equal(pending(), 0);
+  assert.equal(kept.wanted, false);
+  kept.observe({ running: true });
+  assert.equal(kept.wanted, true, "started by another profile, it is kept running again");
+  // A status from before the first start says nothing of how the companion ended.
+  kept.forget();
+  kept.observe(exited);
+  assert.equal(pending(), 1);
+});
+
+test("a start under way is not doubled by a status that comes before it is done, and what is " +
+     "armed goes once the companion runs", async () => {
+  const { kept, timers, starts, pending } = keeper();
+  let finishStart;
+  kept.start = () => { starts.count++; return new Promise((resolve) => { finishStart = resolve; }); };
+  kept.observe(killed);
+  timers[0].fired = true;
+  const starting = timers[0].run();
+  kept.observe(killed);
+  assert.equal(pending(), 0);
+  finishStart();
+  await starting;
+  kept.observe({ running: true });
+  assert.equal(starts.count, 1);
+  kept.observe(killed);
+  assert.equal(pending(), 1);
+  kept.observe({ running: true });
+  assert.equal(pending(), 0, "no start is left armed once it runs again");
+  assert.equal(starts.count, 1);
+});
+
+test("the installer's closing: no new start from files being removed, the new install found " +
+     "within seconds, and then the companion wanted again", async () => {
+  let closings = 0;
+  let replacements = 0;
+  const { host, ports, reconnects, clock } = connection({
+    onClosing: () => closings++, onReplaced: () => replacements++,
+  });
+  ports[0].reply({ version: "1.0.0.1", running: false, installed: "1.0.1" });
+  await settle();
+  ports[0].push({ event: "closing", reason: "installer" });
+  ports[0].close(null);
+  assert.equal(closings, 1);
+  assert.equal(host.state, "replacing");
+  assert.equal(host.error, null);
+  assert.equal(reconnects().at(-1).ms, 5000);
+  // The old install still answers: let go at once, and look again a little later.
+  clock.ms += 5000;
+  reconnects().at(-1).run();
+  ports[1].reply({ version: "1.0.0.1", running: false, installed: "1.0.1" });
+  await settle();
+  assert.ok(ports[1].disconnected);
+  assert.equal(ports[1].sent.length, 1, "only hello went to it");
+  assert.equal(reconnects().at(-1).ms, 2000);
+  reconnects().at(-1).run();
+  ports[2].close("No such native application qelm");
+  assert.equal(host.state, "missing");
+  reconnects().at(-1).run();
+  ports[3].reply({ version: "1.0.0.1", running: false, installed: "1.0.2" });
+  await settle();
+  assert.equal(replacements, 1);
+  assert.equal(ports[3].sent.at(-1).cmd, "start");
 });
 
 // A status of a running companion whose metrics text carries these working sets (KiB).

@@ -307,12 +307,13 @@ test("without a registered host the pages say it is not installed and how to ins
   try {
     const options = await pageTab(bare, "options/options.html");
     await eventually("the options page", async () =>
-      (await text(bare, options, "state")) === "The QELM host is not installed");
+      (await text(bare, options, "state")) === "QELM is not installed");
     assert.equal(await bare.evaluate(options, "document.getElementById('install').hidden"), false);
-    assert.match(await text(bare, options, "install"), /Run qelmctl install in the folder/);
+    assert.match(await text(bare, options, "install"),
+                 /its installer, qelm-<version>-x64\.msi, or run qelmctl install in the folder/);
     const popup = await openPopupInTab(bare, options);
     await eventually("the popup", async () =>
-      (await text(bare, popup, "state")).startsWith("The QELM host is not installed"));
+      (await text(bare, popup, "state")).startsWith("QELM is not installed"));
     assert.equal(await bare.evaluate(popup, "document.getElementById('install').hidden"), false);
     assert.match(await text(bare, popup, "install"), /qelmctl install/);
     assert.equal(await badge(bare, popup), "!");

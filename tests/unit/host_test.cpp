@@ -86,8 +86,11 @@ TEST_F(Host, BadRequestsAreAnsweredWithTheirIdAndChangeNothing) {
 }
 
 TEST_F(Host, HelloAndStatusTellWhatRunsAndEveryValueByItsName) {
-    EXPECT_EQ(Ask({{"id", 1}, {"cmd", "hello"}}),
-              (json{{"id", 1}, {"ok", true}, {"version", "1.0.0.1"}, {"running", false}}));
+    EXPECT_EQ(Ask({{"id", 1}, {"cmd", "hello"}}), (json{{"id", 1},
+                                                        {"ok", true},
+                                                        {"version", "1.0.0.1"},
+                                                        {"running", false},
+                                                        {"installed", nullptr}}));
     StartCompanion();
     fake::PutText(u"activateEventComment", u"Stopped\nthere");
     fake::RemoveValue(u"nRunCnt");

@@ -1,8 +1,8 @@
 // qelm-host.exe: the native-messaging host that Firefox starts for the QELM extension. It reads
 // framed requests from its standard input and writes one framed reply to each on its standard
 // output, with a status event whenever the shared key changes or the companion ends, and it
-// ends when the input ends. It never ends the companion, which follows the browser by its own
-// watchdog.
+// ends when the input ends or the installer is about to remove or replace its file. It never ends
+// the companion, which follows the browser by its own watchdog.
 
 #include <windows.h>
 
@@ -83,12 +83,27 @@ DWORD WINAPI WatchStatus(LPVOID output) {
     }
 }
 
+// Waits for the installer's word that QELM's files are about to be removed or replaced, then
+// tells the browser why the port closes and ends, so that this program's file is free and the
+// browser starts no companion from it meanwhile. A host started while the word stands ends at
+// once.
+DWORD WINAPI WatchForInstaller(LPVOID output) {
+    const HANDLE closing =
+        CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(kCloseHostsEventName));
+    if (closing == nullptr || WaitForSingleObject(closing, INFINITE) != WAIT_OBJECT_0) {
+        return 0;
+    }
+    Send(output, {{"event", "closing"}, {"reason", "installer"}});
+    ExitProcess(0);
+}
+
 }  // namespace
 
 // Firefox passes the manifest's path and the extension's id; neither changes anything.
 int wmain(int, wchar_t**) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CloseHandle(CreateThread(nullptr, 0, WatchForInstaller, output, 0, nullptr));
     CloseHandle(CreateThread(nullptr, 0, WatchStatus, output, 0, nullptr));
     FrameReader reader;
     static char buffer[64 * 1024];

@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "companion.h"
 #include "framing.h"
+#include "host_install.h"
 #include "key_values.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
@@ -41,8 +42,13 @@ json RunningFields() {
             {"pid", companion ? json(companion->processId) : json(nullptr)}};
 }
 
+// "installed" tells the extension whether the install it talks to is the one that was there
+// before the installer closed the hosts, or the one that replaced it.
 Result Hello(const json&) {
-    return json{{"version", kVersion}, {"running", FindCompanion().has_value()}};
+    const auto installer = InstallerVersion();
+    return json{{"version", kVersion},
+                {"running", FindCompanion().has_value()},
+                {"installed", installer ? json(ToUtf8(*installer)) : json(nullptr)}};
 }
 
 Result Status(const json&) {

@@ -18,6 +18,10 @@ struct Companion {
     std::uint32_t processId = 0;
 };
 
+// Set while the installer removes or replaces QELM's files: every qelm-host.exe of the session
+// then tells its browser that it closes, and ends, so that no file of the install stays in use.
+inline constexpr char16_t kCloseHostsEventName[] = u"Local\\QELM-close-hosts";
+
 // How long the companion may take to answer a message.
 inline constexpr std::uint32_t kAnswerTimeoutMs = 5000;
 

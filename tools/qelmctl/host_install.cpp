@@ -120,6 +120,10 @@ HostRegistration ReadHostRegistration() {
     return registration;
 }
 
+std::optional<std::u16string> InstallerVersion() {
+    return RegistrationText(kInstallerValueName);
+}
+
 std::optional<std::string> InstallHost() {
     const std::u16string host = HostPath();
     if (!platform::FileExists(host)) {

@@ -48,6 +48,9 @@ struct HostRegistration {
 
 HostRegistration ReadHostRegistration();
 
+// The version of the installer's registration as it stands now; none without one.
+std::optional<std::u16string> InstallerVersion();
+
 // Writes the manifest and registers it; the error line when either fails.
 std::optional<std::string> InstallHost();
 

@@ -13,6 +13,7 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/threads.h"
+#include "recovery/process_walk.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -97,20 +98,7 @@ int RunTab(Arguments arguments, Io& io) {
     return RunFixedCommandFor<3, 3>("tab", arguments, io);
 }
 
-int RunExit(Arguments arguments, Io& io) {
-    bool asCommand = false;
-    for (const auto& argument : arguments) {
-        if (argument != u"--command") {
-            return Usage(io, *FindCommand("exit"), "unknown argument " + ToUtf8(argument));
-        }
-        asCommand = true;
-    }
-    const auto companion = RunningCompanion(io);
-    if (!companion) {
-        return kExitNotRunning;
-    }
-    const auto outcome = asCommand ? AskToExit(*companion, kQelmMessageName, 2, 2)
-                                   : AskToExit(*companion, kQelmExitMessageName, 0, 0);
+int ReportExit(const ExitOutcome& outcome, Io& io) {
     if (outcome.refusal) {
         io.out << "reply: " << *outcome.refusal << "\n";
         io.err << "QELM keeps running: global mode is on\n";
@@ -123,6 +111,68 @@ int RunExit(Arguments arguments, Io& io) {
     }
     io.out << "QELM has ended\n";
     return kExitOk;
+}
+
+// Waits at most timeoutMs in all for every qelm-host.exe to end; false when one still runs.
+bool WaitForHostsToEnd(std::uint32_t timeoutMs) {
+    const std::uint64_t deadline = platform::TickCount() + timeoutMs;
+    while (const std::uint32_t host = FindProcessIdByName(u"qelm-host.exe")) {
+        const std::uint64_t now = platform::TickCount();
+        if (now >= deadline || !platform::WaitForProcessEnd(host, deadline - now)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the installer runs before it looks for files in use: every host closes its port and ends,
+// so that no browser starts the companion again from files about to go, and the companion is
+// asked to end as the extension's Stop does, leaving its exit status.
+int ExitForInstaller(Io& io) {
+    constexpr std::uint32_t kHostsEndWaitMs = 5000;
+    const auto closing = platform::CreateNamedEvent(kCloseHostsEventName);
+    if (closing) {
+        platform::SignalEvent(closing);
+    }
+    const auto companion = FindCompanion();
+    int result =
+        companion ? ReportExit(AskToExit(*companion, kQelmExitMessageName, 0, 0), io) : kExitOk;
+    if (!WaitForHostsToEnd(kHostsEndWaitMs)) {
+        io.err << "a qelm-host.exe is still running " << kHostsEndWaitMs / 1000
+               << " seconds after it was told to close\n";
+        result = kExitFailed;
+    }
+    if (closing) {
+        platform::CloseEvent(closing);
+    }
+    return result;
+}
+
+int RunExit(Arguments arguments, Io& io) {
+    bool asCommand = false;
+    bool forInstaller = false;
+    for (const auto& argument : arguments) {
+        if (argument == u"--command") {
+            asCommand = true;
+        } else if (argument == u"--installer") {
+            forInstaller = true;
+        } else {
+            return Usage(io, *FindCommand("exit"), "unknown argument " + ToUtf8(argument));
+        }
+    }
+    if (asCommand && forInstaller) {
+        return Usage(io, *FindCommand("exit"), "--command and --installer go apart");
+    }
+    if (forInstaller) {
+        return ExitForInstaller(io);
+    }
+    const auto companion = RunningCompanion(io);
+    if (!companion) {
+        return kExitNotRunning;
+    }
+    return ReportExit(asCommand ? AskToExit(*companion, kQelmMessageName, 2, 2)
+                                : AskToExit(*companion, kQelmExitMessageName, 0, 0),
+                      io);
 }
 
 // A command with one numeric argument, sent as lParam with the command number.
@@ -474,8 +524,10 @@ constexpr Command kCommands[] = {
      "writes one setting: a whole number for a number setting, a text for a text setting", RunSet},
     {"reload", "qelmctl reload", "asks QELM to load its settings from the key", RunReload},
     {"tab", "qelmctl tab", "reports a tab selection, as the add-on does", RunTab},
-    {"exit", "qelmctl exit [--command]",
-     "asks QELM to end (by the exit message, or by the exit command with --command)", RunExit},
+    {"exit", "qelmctl exit [--command | --installer]",
+     "asks QELM to end (by the exit message, or by the exit command with --command); with "
+     "--installer also every qelm-host.exe, as the installer does before it removes the files",
+     RunExit},
     {"startup-flag", "qelmctl startup-flag 0|1", "sets the on-start-up flag in QELM's memory",
      RunStartupFlag},
     {"startup-delay", "qelmctl startup-delay MINUTES", "sets the start-up delay in QELM's memory",
