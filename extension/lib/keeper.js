@@ -8,7 +8,7 @@ import { Backoff } from "./reconnect.js";
 // leaves those of its last run.
 export const kExitMetrics = "Activate Lumbrel To See Current WorkingSetSize";
 
-export const endedAsAsked = (status) => status?.metrics === kExitMetrics;
+const endedAsAsked = (status) => status?.metrics === kExitMetrics;
 
 export class CompanionKeeper {
   // start() asks the host to start the companion (a promise); setTimer(fn, ms) arms a one-shot
@@ -30,6 +30,9 @@ export class CompanionKeeper {
     // When the companion last ended unasked, and whether it runs again since.
     this.endedAt = null;
     this.restarted = false;
+    // Whether the companion wrote figures of its own since it started: until then the key may
+    // still hold the exit status of the run before, which tells nothing of how this one ends.
+    this.figuresSeen = false;
     // Who stopped it and when ({ by: "user" | "installer" | "other", at }), while it stays
     // stopped; null while it is wanted.
     this.stopped = null;
@@ -45,8 +48,9 @@ export class CompanionKeeper {
     const was = this.running;
     this.running = running;
     if (running) {
+      this.figuresSeen = (was === true && this.figuresSeen) || !endedAsAsked(status);
       this.noticeRunning(was);
-    } else if (was === true && endedAsAsked(status)) {
+    } else if (was === true && this.figuresSeen && endedAsAsked(status)) {
       this.noticeStop();
     } else if (this.wanted) {
       this.noticeEnd(was);

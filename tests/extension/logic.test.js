@@ -344,8 +344,12 @@ test("a companion that ended as asked elsewhere stays stopped, across new connec
   assert.equal(kept.wanted, false);
   kept.observe({ running: true });
   assert.equal(kept.wanted, true, "started by another profile, it is kept running again");
-  // A status from before the first start says nothing of how the companion ended.
+  // A status from before the first start says nothing of how the companion ended, nor does a
+  // run killed before it wrote figures of its own over the last one's exit status.
   kept.forget();
+  kept.observe(exited);
+  assert.equal(pending(), 1);
+  kept.observe({ running: true, metrics: kExitMetrics });
   kept.observe(exited);
   assert.equal(pending(), 1);
 });

@@ -8,7 +8,7 @@ import { join } from "node:path";
 import { after, before, test } from "node:test";
 import {
   badge, bin, click, companionPid, eventually, extension, homeWithHost, hostProcesses, hostStarts,
-  launchWithExtension, openPopupInTab, pageTab, qelmctl, root, taskkill, text, type, work,
+  launchWithExtension, openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -227,6 +227,31 @@ test("the popup stops the companion and starts it again", async () => {
 
 test("the port to the host stayed open for the whole session", () => {
   assert.equal(readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length, 1);
+});
+
+test("Stop in another Firefox profile: this one leaves the companion stopped and says who " +
+     "stopped it, until the user starts it again", async () => {
+  const other = await launchWithHome(true);
+  try {
+    const otherPopup = await openPopupInTab(other, await pageTab(other, "options/options.html"));
+    await eventually("the other profile finds the companion", async () =>
+      /^QELM is running/.test(await text(other, otherPopup, "state")));
+    await click(other, otherPopup, "start-stop");
+    await eventually("this profile says so", async () =>
+      /^QELM was stopped by another program or Firefox profile at .+\. It stays stopped until you /
+        .test(await text(firefox, popupTab, "notice")));
+    await sleep(5000);
+    assert.equal(companionPid(), undefined, "neither profile started it again");
+    assert.equal(await text(firefox, popupTab, "state"), "QELM is not running");
+
+    await click(firefox, popupTab, "start-stop");
+    const pid = await eventually("running again", companionPid);
+    await eventually("both profiles see it", async () =>
+      (await text(other, otherPopup, "state")) === `QELM is running (process ${pid})` &&
+      (await text(firefox, popupTab, "notice")) === "");
+  } finally {
+    await other.close();
+  }
 });
 
 test("the companion killed while Firefox runs is started again within its retry delay",
