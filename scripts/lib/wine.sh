@@ -49,7 +49,10 @@ start_browser() {
 start_qelm() {
     "$wine" "$bin/qelm.exe" >/dev/null 2>&1 </dev/null &
     qelm_pid=$!
-    for _ in $(seq 100); do ctl status | grep -q "QELM is running" && return 0; sleep 0.2; done
+    for _ in $(seq 100); do
+        grep -q "QELM is running" <<<"$(ctl status)" && return 0
+        sleep 0.2
+    done
     return 1
 }
 

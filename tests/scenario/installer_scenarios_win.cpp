@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scenario/harness_win.h"
@@ -101,6 +102,7 @@ struct Product {
     std::wstring name;
     std::wstring version;
     std::wstring publisher;
+    bool operator==(const Product&) const = default;
 };
 
 std::wstring ProductInfo(const wchar_t* code, const wchar_t* property) {
@@ -119,6 +121,11 @@ std::vector<Product> InstalledProducts() {
                             ProductInfo(code, INSTALLPROPERTY_PUBLISHER)});
     }
     return products;
+}
+
+// The release the installer installed (Settings > Apps shows it in Windows Installer's form).
+std::wstring InstalledRelease() {
+    return UserText(kHostKey, L"QELM installer").value_or(L"");
 }
 
 std::vector<std::wstring> InstalledFiles(const std::wstring& version) {
@@ -140,7 +147,7 @@ TEST(Installer, InstallsForTheUserAndFirefoxFindsAndStartsTheHost) {
     ASSERT_EQ(products.size(), 1u);
     EXPECT_EQ(products[0].name, L"QELM");
     EXPECT_EQ(products[0].publisher, L"QELM");
-    const std::wstring version = products[0].version;
+    const std::wstring version = InstalledRelease();
     EXPECT_EQ(FilesIn(InstallFolder()), InstalledFiles(version));
     EXPECT_EQ(UserText(kHostKey, nullptr), InstallFolder() + L"\\qelm.json");
     EXPECT_EQ(UserText(kExtensionsKey, L"qelm@qelm.org"),
@@ -174,13 +181,13 @@ TEST(Installer, AHigherVersionReplacesTheInstalledOneInPlaceAndKeepsTheSettings)
     WriteDword(L"tabDelay", 3);
     WriteText(L"blacklist", L"notepad.exe");
     const auto settings = KeyValues();
-    const std::wstring first = InstalledProducts().at(0).version;
+    const std::wstring first = InstalledRelease();
 
     ASSERT_EQ(Install(L"QELM_MSI_NEXT"), 0u);
 
     const auto products = InstalledProducts();
     ASSERT_EQ(products.size(), 1u);
-    const std::wstring next = products[0].version;
+    const std::wstring next = InstalledRelease();
     EXPECT_NE(next, first);
     EXPECT_EQ(FilesIn(InstallFolder()), InstalledFiles(next));
     EXPECT_TRUE(Contains(ReadFile(InstallFolder() + L"\\README.txt"), Narrow(next)));
@@ -193,6 +200,23 @@ TEST(Installer, AHigherVersionReplacesTheInstalledOneInPlaceAndKeepsTheSettings)
         EXPECT_EQ(kept[i].name, settings[i].name);
         EXPECT_EQ(kept[i].data, settings[i].data) << Narrow(kept[i].name);
     }
+}
+
+TEST(Installer, AnOlderVersionRefusesToInstallOverANewerOneAndLeavesItAsItWas) {
+    ASSERT_EQ(Install(L"QELM_MSI_NEXT"), 0u);
+    const auto installed = [] {
+        return std::tuple(InstalledProducts(), FilesIn(InstallFolder()),
+                          ReadFile(InstallFolder() + L"\\README.txt"), InstalledRelease(),
+                          UserText(kExtensionsKey, L"qelm@qelm.org"));
+    };
+    const auto newer = installed();
+
+    const std::wstring log = Expanded(L"%TEMP%\\downgrade.log");
+    EXPECT_EQ(Msiexec(L"/i \"" + Package(L"QELM_MSI") + L"\" /l*v \"" + log + L"\""), 1603u);
+
+    // Refused for the newer product it found, not for a fault of its own.
+    EXPECT_TRUE(Contains(ReadFile(log), "WIX_DOWNGRADE_DETECTED = {"));
+    EXPECT_EQ(installed(), newer);
 }
 
 TEST(Installer, UninstallEndsTheCompanionAndRemovesAllOfItsOwnButTheSettings) {
