@@ -9,6 +9,8 @@ using namespace scenario;
 
 TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     Child browser = StartBrowser();
+    // A second process of the same browser, as a content process of Firefox.
+    Child content = StartBrowser(L"firefox.exe", L"--no-window --memory 40");
     HostProcess host;
 
     EXPECT_EQ(host.Ask(R"({"id":1,"cmd":"hello"})"),
@@ -37,6 +39,13 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_TRUE(Contains(status, R"("comment":"Memory Recovery Between A Tab Selection\nBrowser)"))
         << status;
     EXPECT_TRUE(Contains(status, R"("activateKVDisplayEvents":1)")) << status;
+    // The totals count both processes, with what each holds resident (16 MiB and 40 MiB).
+    const std::string totals =
+        R"("totals":{"browser":{"name":"firefox.exe","processes":2,"workingSetKiB":)";
+    ASSERT_TRUE(Contains(status, totals)) << status;
+    EXPECT_GE(std::stoull(status.substr(status.find(totals) + totals.size())), 56u * 1024)
+        << status;
+    EXPECT_TRUE(Contains(status, R"(},"pluginHost":null})")) << status;
 
     // The memory figures change every five seconds; each change comes as an event.
     std::string figures;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "browser_totals.h"
 #include "companion.h"
 #include "framing.h"
 #include "host_install.h"
@@ -374,6 +375,7 @@ json StatusFields() {
         platform::CloseKey(*key);
     }
     fields["settings"] = settings;
+    fields["totals"] = BrowserTotals();
     CutToFit(fields, kLongestReplyBytes - kStatusEnvelopeBytes);
     return fields;
 }

@@ -16,7 +16,7 @@ nlohmann::json HandleRequest(std::string_view message);
 nlohmann::json Refusal(const std::string& error);
 
 // What the extension shows: whether the companion runs, its process, the key's values by their
-// registry names, the latest comment and memory figures.
+// registry names, the latest comment and memory figures, and the browser's totals.
 nlohmann::json StatusFields();
 
 // The reply as sent: compact UTF-8, or a refusal when it would be longer than the browser takes.

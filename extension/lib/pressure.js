@@ -1,0 +1,51 @@
+// The trigger "Recover when memory in use reaches N %". It asks for a recovery when the machine's
+// memory load is at or above the threshold, waits between such recoveries, and waits longer each
+// time one did not help, so that a load that trimming cannot lower does not become a loop.
+
+const kFirstWaitMs = 5 * 60 * 1000;
+const kLongestWaitMs = 60 * 60 * 1000;
+// A recovery helped when it moved at least this much out of the browser's working set and no
+// more than half of it came back within a minute.
+const kHelpfulKiB = 16 * 1024;
+
+export class PressureTrigger {
+  // percent: the threshold of memory in use; now: the clock, in ms since the epoch.
+  constructor(percent, now = Date.now) {
+    this.percent = percent;
+    this.now = now;
+    this.waitMs = kFirstWaitMs;
+    this.lastAskedAt = null;
+  }
+
+  // Takes the memory load (percent) of a status; true when a recovery is to be asked for now,
+  // which from then on counts as asked. A load under the threshold ends any back-off.
+  observeLoad(memoryLoad) {
+    if (!Number.isFinite(memoryLoad)) {
+      return false;
+    }
+    if (memoryLoad < this.percent) {
+      this.waitMs = kFirstWaitMs;
+      return false;
+    }
+    const nextAt = this.nextAllowedAt();
+    const now = this.now();
+    if (nextAt !== null && now < nextAt) {
+      return false;
+    }
+    this.lastAskedAt = now;
+    return true;
+  }
+
+  // Takes what a recovery this trigger asked for did: the KiB it moved out of the browser's
+  // working set and the KiB of those that came back within a minute.
+  observeOutcome({ movedKiB, cameBackKiB }) {
+    const helped = movedKiB >= kHelpfulKiB && cameBackKiB <= movedKiB / 2;
+    this.waitMs = helped ? kFirstWaitMs : Math.min(this.waitMs * 2, kLongestWaitMs);
+  }
+
+  // The earliest time (ms since the epoch) the next recovery may come; null before the first,
+  // which comes as soon as the load reaches the threshold.
+  nextAllowedAt() {
+    return this.lastAskedAt === null ? null : this.lastAskedAt + this.waitMs;
+  }
+}

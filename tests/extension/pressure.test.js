@@ -1,0 +1,40 @@
+// What frees memory under pressure: the choice of tabs to unload, and the trigger's waits.
+import assert from "node:assert/strict";
+import { test } from "node:test";
+import { PressureTrigger } from "../../extension/lib/pressure.js";
+import { tabsToUnload } from "../../extension/lib/unload.js";
+
+const minutes = (count) => count * 60 * 1000;
+
+test("idle tabs are unloaded least recently used first, and none the user would miss", () => {
+  const now = Date.UTC(2025, 0, 1);
+  const tab = (id, idleMinutes, more = {}) => ({ id, active: false, pinned: false, audible: false,
+    discarded: false, status: "complete", url: `https://example.org/${id}`,
+    lastAccessed: now - minutes(idleMinutes), ...more });
+  const tabs = [tab(1, 45), tab(2, 90, { active: true }), tab(3, 90, { pinned: true }), tab(4, 30),
+    tab(5, 90, { audible: true, mutedInfo: { muted: true } }), tab(6, 29), tab(7, 120),
+    tab(8, 90, { sharingState: { camera: false, microphone: true } }), tab(9, 90, { url: null }),
+    tab(10, 90, { sharingState: { camera: false, microphone: false, screen: "Window" } }),
+    tab(11, 90, { status: "loading" }), tab(12, 90, { url: "about:preferences" }),
+    tab(13, 90, { discarded: true })];
+  assert.deepEqual(tabsToUnload(tabs, now, 30).map((chosen) => chosen.id), [7, 1, 4]);
+});
+
+test("the pressure trigger waits, backs off while recoveries do not help, and starts over", () => {
+  let now = 0;
+  const trigger = new PressureTrigger(85, () => now);
+  const asks = (load, atMinute) => { now = minutes(atMinute); return trigger.observeLoad(load); };
+  const next = () => trigger.nextAllowedAt() / minutes(1);
+  assert.deepEqual([asks(undefined, 0), asks(84, 0), trigger.nextAllowedAt(), asks(85, 0),
+                    asks(99, 4.9), asks(99, 5)], [false, false, null, true, false, true]);
+  const noHelp = [{ movedKiB: 16383, cameBackKiB: 0 }, { movedKiB: 20480, cameBackKiB: 10241 }];
+  const nextAt = [...noHelp, ...noHelp, ...noHelp].map((outcome) => {
+    trigger.observeOutcome(outcome);
+    return next();
+  });
+  assert.deepEqual([...nextAt, asks(90, 64), asks(90, 65)], [15, 25, 45, 65, 65, 65, false, true]);
+  trigger.observeOutcome({ movedKiB: 20480, cameBackKiB: 10240 });
+  const helped = next();
+  trigger.observeOutcome(noHelp[0]);
+  assert.deepEqual([helped, next(), asks(84, 66), next()], [70, 75, false, 70]);
+});
