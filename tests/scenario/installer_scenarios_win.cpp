@@ -138,6 +138,16 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
+// The installer's word reached the host of a browser: it said why its port closes, and ended.
+void ExpectClosedForTheInstaller(HostProcess& host) {
+    std::string message = host.NextEvent();
+    for (int i = 0; i < 10 && Contains(message, R"("event":"status")"); ++i) {
+        message = host.NextEvent();
+    }
+    EXPECT_EQ(message, R"({"event":"closing","reason":"installer"})");
+    EXPECT_EQ(host.Process().WaitForExit(1s), 0u);
+}
+
 }  // namespace
 
 TEST(Installer, InstallsForTheUserAndFirefoxFindsAndStartsTheHost) {
@@ -180,10 +190,22 @@ TEST(Installer, AHigherVersionReplacesTheInstalledOneInPlaceAndKeepsTheSettings)
     ASSERT_EQ(Install(L"QELM_MSI"), 0u);
     WriteDword(L"tabDelay", 3);
     WriteText(L"blacklist", L"notepad.exe");
-    const auto settings = KeyValues();
     const std::wstring first = InstalledRelease();
+    Child browser = StartBrowser();
+    HostProcess host(firefox::kHostJobLimits, InstallFolder() + L"\\qelm-host.exe");
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("started":true)"));
+    const DWORD oldCompanion = ProcessIdOf(L"qelm.exe");
+    ASSERT_NE(oldCompanion, 0u);
 
     ASSERT_EQ(Install(L"QELM_MSI_NEXT"), 0u);
+
+    // The running programs of the older version were ended before its files were replaced, and
+    // the new host starts the companion again from the new files.
+    ExpectClosedForTheInstaller(host);
+    EXPECT_EQ(ProcessIdOf(L"qelm.exe"), 0u);
+    HostProcess newHost(firefox::kHostJobLimits, InstallFolder() + L"\\qelm-host.exe");
+    EXPECT_TRUE(Contains(newHost.Ask(R"({"id":1,"cmd":"start"})"), R"("started":true)"));
+    EXPECT_NE(ProcessIdOf(L"qelm.exe"), oldCompanion);
 
     const auto products = InstalledProducts();
     ASSERT_EQ(products.size(), 1u);
@@ -194,12 +216,8 @@ TEST(Installer, AHigherVersionReplacesTheInstalledOneInPlaceAndKeepsTheSettings)
     EXPECT_EQ(UserText(kHostKey, nullptr), InstallFolder() + L"\\qelm.json");
     EXPECT_EQ(UserText(kExtensionsKey, L"qelm@qelm.org"),
               InstallFolder() + L"\\qelm-" + next + L".xpi");
-    const auto kept = KeyValues();
-    ASSERT_EQ(kept.size(), settings.size());
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        EXPECT_EQ(kept[i].name, settings[i].name);
-        EXPECT_EQ(kept[i].data, settings[i].data) << Narrow(kept[i].name);
-    }
+    EXPECT_EQ(ReadDword(L"tabDelay"), 3u);
+    EXPECT_EQ(ReadText(L"blacklist"), L"notepad.exe");
 }
 
 TEST(Installer, AnOlderVersionRefusesToInstallOverANewerOneAndLeavesItAsItWas) {
@@ -223,15 +241,15 @@ TEST(Installer, UninstallEndsTheCompanionAndRemovesAllOfItsOwnButTheSettings) {
     const bool programsExisted = Exists(UserPrograms());
     ASSERT_EQ(Install(L"QELM_MSI"), 0u);
     Child browser = StartBrowser();
-    {
-        HostProcess host(firefox::kHostJobLimits, InstallFolder() + L"\\qelm-host.exe");
-        EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("started":true)"));
-    }
+    HostProcess host(firefox::kHostJobLimits, InstallFolder() + L"\\qelm-host.exe");
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("started":true)"));
     ASSERT_NE(ProcessIdOf(L"qelm.exe"), 0u);
 
     EXPECT_EQ(Msiexec(L"/x \"" + Package(L"QELM_MSI") + L"\""), 0u);
 
-    // The companion was asked to end, and left its exit status.
+    // The browser's host said why it closes, and ended by itself; the companion was asked to end,
+    // and left its exit status.
+    ExpectClosedForTheInstaller(host);
     EXPECT_EQ(ProcessIdOf(L"qelm.exe"), 0u);
     EXPECT_EQ(ReadText(L"activateEventMemoryMetrics"),
               L"Activate Lumbrel To See Current WorkingSetSize");
