@@ -61,14 +61,15 @@ start_qelm() {
 # piped standard handles, a job of its own that is terminated when the host ends) and appends every
 # message that passes to $work/messages.log. Wine's own output goes to $work/host.log, and every
 # start is counted in $work/host-starts, so that a test can tell whether the port was opened again.
+# Another host (its Windows path) and launcher file may be given instead.
 write_host_launcher() {
-    launcher="$work/qelm-host-launcher"
+    launcher=${2:-$work/qelm-host-launcher}
     local q_work q_prefix q_wine q_launcher q_host q_log
     printf -v q_work '%q' "$work"
     printf -v q_prefix '%q' "$WINEPREFIX"
     printf -v q_wine '%q' "$wine"
     printf -v q_launcher '%q' "$bin/nm_launcher.exe"
-    printf -v q_host '%q' "$(windows_path "$bin/qelm-host.exe")"
+    printf -v q_host '%q' "${1:-$(windows_path "$bin/qelm-host.exe")}"
     printf -v q_log '%q' "$(windows_path "$work/messages.log")"
     cat >"$launcher" <<LAUNCHER
 #!/bin/bash

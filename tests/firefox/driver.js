@@ -1,8 +1,8 @@
 // What the Firefox tests and the Firefox soak share: the programs under Wine as a script sees
 // them, a Firefox with the extension and its host registered, and the extension's pages.
 import assert from "node:assert/strict";
-import { spawnSync } from "node:child_process";
-import { mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { spawn, spawnSync } from "node:child_process";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -82,17 +82,53 @@ export function linuxProcesses(program, home) {
 
 export const hostProcesses = (home) => linuxProcesses("qelm-host.exe", home).length;
 
+const hostManifest = (home) => join(home, ".mozilla", "native-messaging-hosts", "qelm.json");
+
+function registerLauncher(home, launcher) {
+  mkdirSync(dirname(hostManifest(home)), { recursive: true });
+  writeFileSync(hostManifest(home), JSON.stringify({
+    name: "qelm", description: "QELM's native-messaging host under Wine",
+    path: launcher, type: "stdio", allowed_extensions: ["qelm@qelm.org"],
+  }));
+}
+
 // A home of its own for a Firefox, with the launcher of ./run registered as the host qelm.
 export function homeWithHost() {
   const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
-  const hosts = join(home, ".mozilla", "native-messaging-hosts");
-  mkdirSync(hosts, { recursive: true });
-  writeFileSync(join(hosts, "qelm.json"), JSON.stringify({
-    name: "qelm", description: "QELM's native-messaging host under Wine",
-    path: process.env.QELM_LAUNCHER, type: "stdio", allowed_extensions: ["qelm@qelm.org"],
-  }));
+  registerLauncher(home, process.env.QELM_LAUNCHER);
   return home;
 }
+
+// Firefox for Windows finds the host through HKCU\Software\Mozilla\NativeMessagingHosts\qelm,
+// this Firefox only through a manifest in the home. Until the answered function is called, the
+// home's manifest follows that registration of the prefix, naming the launcher of the installed
+// host, so that this Firefox finds a host exactly while Firefox for Windows would.
+export function followRegistration(home) {
+  let following = true;
+  (async () => {
+    while (following) {
+      const registered = await wineExit(
+        "reg", "query", "HKCU\\Software\\Mozilla\\NativeMessagingHosts\\qelm", "/ve") === 0;
+      if (!following) {
+        break;
+      }
+      if (registered) {
+        registerLauncher(home, process.env.QELM_INSTALLED_LAUNCHER);
+      } else {
+        rmSync(hostManifest(home), { force: true });
+      }
+      await sleep(250);
+    }
+  })();
+  return () => { following = false; };
+}
+
+// A Windows program's exit code, waited for without blocking; no pipes, which services that it
+// starts would hold.
+const wineExit = (...args) => new Promise((resolve) =>
+  spawn(kWine, args, { stdio: "ignore" }).on("exit", (code) => resolve(code)));
+
+export const msiexec = (...args) => wineExit("msiexec", ...args, "/qn");
 
 // Firefox started with the home's profile, with more prefs if given, and the extension installed
 // for this session.

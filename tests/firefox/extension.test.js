@@ -2,13 +2,17 @@
 // Wine (prepared by ./run): what a user sees and what reaches the companion's key.
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import {
+  copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync,
+  writeFileSync,
+} from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import {
-  badge, bin, click, companionPid, eventually, extension, homeWithHost, hostProcesses, hostStarts,
-  launchWithExtension, openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type, work,
+  badge, bin, click, companionPid, eventually, extension, followRegistration, homeWithHost,
+  hostProcesses, hostStarts, launchWithExtension, linuxProcesses, msiexec, openPopupInTab, pageTab,
+  qelmctl, root, sleep, taskkill, text, type, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -344,5 +348,82 @@ test("without a registered host the pages say it is not installed and how to ins
     assert.equal(await badge(bare, popup), "!");
   } finally {
     await bare.close();
+  }
+});
+
+// Whether a Linux process still runs (one that has ended can stay listed, unreaped).
+const alive = (pid) => {
+  try {
+    return !/^\d+ \(.*\) [ZX]/.test(readFileSync(`/proc/${pid}/stat`, "utf8"));
+  } catch {
+    return false;
+  }
+};
+const inode = (file) => (existsSync(file) ? statSync(file).ino : null);
+
+// Runs the installer, sampling until it is done: no program of the old files may run once one of
+// them has been removed or replaced, as on Windows, where a file in use cannot be.
+async function installWatching(pids, file, ...args) {
+  const installing = msiexec(...args);
+  let done = false;
+  installing.then(() => { done = true; });
+  const original = inode(file);
+  while (!done) {
+    const running = pids.filter(alive);
+    assert.ok(inode(file) === original || running.length === 0,
+              `${running} still ran when ${file} was replaced or removed`);
+    await sleep(50);
+  }
+  return installing;
+}
+
+test("uninstall and upgrade while Firefox runs: the programs end before their files go, the " +
+     "upgrade's own run again within seconds, and after the uninstall none comes back",
+     async () => {
+  const folder = process.env.QELM_PROGRAMS.replace(/^C:/i, join(process.env.WINEPREFIX, "drive_c"))
+    .replaceAll("\\", "/");
+  const programs = (home) => ({ hosts: linuxProcesses("qelm-host.exe", home),
+                                companions: linuxProcesses("qelm.exe") });
+  assert.equal(await msiexec("/i", process.env.QELM_MSI), 0);
+  const browser = spawn(kWine, [join(work, "firefox.exe"), "--inner", "--content", "1"],
+                        { stdio: "ignore" });
+  const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
+  homes.push(home);
+  const stopFollowing = followRegistration(home);
+  const installed = await launchWithExtension(home, kDarkPrefs);
+  try {
+    const options = await pageTab(installed, "options/options.html");
+    const popup = await openPopupInTab(installed, options);
+    const first = await eventually("the installed companion", companionPid);
+    const before = await eventually("its host", () => programs(home).hosts.length && programs(home));
+    console.log("before the upgrade:", before, readdirSync(folder));
+
+    const upgrading = [...before.hosts, ...before.companions];
+    assert.equal(await installWatching(upgrading, join(folder, "qelm-host.exe"), "/i",
+                                       process.env.QELM_MSI_NEXT), 0);
+    const upgradedAt = Date.now();
+    const upgraded = await eventually("the new host and companion", () => {
+      const now = programs(home);
+      return now.hosts.some((pid) => !before.hosts.includes(pid)) && companionPid() !== first &&
+        companionPid() && now;
+    }, 10000);
+    console.log(`after the upgrade (${Date.now() - upgradedAt} ms):`, upgraded,
+                readdirSync(folder));
+    await eventually("the popup", async () =>
+      /^QELM is running/.test(await text(installed, popup, "state")));
+
+    const removing = [...upgraded.hosts, ...upgraded.companions];
+    assert.equal(await installWatching(removing, join(folder, "qelm-host.exe"), "/x",
+                                       process.env.QELM_MSI_NEXT), 0);
+    await sleep(30000);
+    const after = programs(home);
+    console.log("30 s after the uninstall:", after, existsSync(folder));
+    assert.deepEqual(after, { hosts: [], companions: [] });
+    assert.equal(existsSync(folder), false);
+    assert.match(await text(installed, popup, "state"), /^QELM is not installed/);
+  } finally {
+    stopFollowing();
+    await installed.close();
+    browser.kill();
   }
 });

@@ -16,8 +16,9 @@ target_link_options(nm_launcher PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(nm_launcher)
 
 add_test(NAME firefox.extension COMMAND ${CMAKE_CURRENT_LIST_DIR}/run)
-set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS firefox
-                                                  TIMEOUT 300)
+set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED "wine_prefix;packages"
+                     LABELS firefox TIMEOUT 420
+                     ENVIRONMENT "QELM_MSI=${QELM_MSI};QELM_MSI_NEXT=${QELM_MSI_NEXT}")
 
 # The release files, so that packaging cannot rot: what each holds, and a second installer of a
 # higher version for the upgrade scenario.

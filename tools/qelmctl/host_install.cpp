@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "recovery/process_walk.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -121,6 +122,10 @@ HostRegistration ReadHostRegistration() {
 }
 
 std::optional<std::u16string> InstallerVersion() {
+    const auto manifest = RegisteredManifest();
+    if (!manifest || !EqualsIgnoringAsciiCase(*manifest, ManifestPath())) {
+        return std::nullopt;
+    }
     return RegistrationText(kInstallerValueName);
 }
 

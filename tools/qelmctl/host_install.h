@@ -48,7 +48,8 @@ struct HostRegistration {
 
 HostRegistration ReadHostRegistration();
 
-// The version of the installer's registration as it stands now; none without one.
+// The installer's version as its registration stands now, when the host it registered is the one
+// beside the running program; none otherwise.
 std::optional<std::u16string> InstallerVersion();
 
 // Writes the manifest and registers it; the error line when either fails.
