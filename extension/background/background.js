@@ -1,16 +1,30 @@
 // Keeps the port to the host for the whole browser session: starts the companion with the
 // browser, reports every tab selection, keeps the toolbar button up to date, shows each new
 // comment as a notification, keeps the last hour of the memory figures for the popup's chart, and
-// answers the popup and the options page.
+// answers the popup and the options page. When memory runs short it asks for a recovery or unloads
+// idle tabs, as the user or the administrator chose, and it tells what each recovery did.
 import { coalesced } from "../lib/coalesce.js";
-import { MemoryHistory } from "../lib/history.js";
+import { commentKind, kHourMs, MemoryHistory } from "../lib/history.js";
 import { HostConnection, replyError } from "../lib/host.js";
 import { CompanionKeeper } from "../lib/keeper.js";
+import { effectiveOptions, readManaged } from "../lib/memory_options.js";
+import { parseMetrics } from "../lib/metrics.js";
+import { PressureTrigger } from "../lib/pressure.js";
+import { hourSummary, RecoveryLog } from "../lib/recoveries.js";
+import { tabsToUnload } from "../lib/unload.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
 let commentSeenAt = null;
 const views = new Set();
 const memoryHistory = new MemoryHistory();
+const recoveries = new RecoveryLog();
+let memoryOptions = effectiveOptions({}, {});
+// Trimming and unloading each wait between their turns, and longer while they do not help.
+const trimTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
+const unloadTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
+// The recoveries whose outcome the triggers have been told.
+const judged = new Set();
+let lastUnload = null;
 // What the toolbar button and the open pages were last given, so that they are redrawn only
 // when something they show has changed.
 let shownButton = null;
@@ -30,6 +44,7 @@ const host = new HostConnection({
     keeper.observe(status);
     memoryHistory.observe(status, Date.now());
     noticeComment(status, previous);
+    relieveMemory(status);
   },
   onClosing: () => keeper.stop("installer"),
   // The installer's stop was for the files it replaced; the new ones run the companion again.
@@ -48,14 +63,28 @@ const keeper = new CompanionKeeper({
   onChange: () => showState(),
 });
 
+function memorySnapshot(samples, now) {
+  const outcomes = recoveries.outcomes(samples, now, kHourMs);
+  return {
+    options: memoryOptions.values,
+    recoveries: outcomes.slice(-5),
+    summary: hourSummary(outcomes),
+    pressureNextAt: memoryOptions.values.pressureRecovery ? trimTrigger.nextAllowedAt() : null,
+    lastUnload,
+  };
+}
+
 function snapshot() {
+  const now = Date.now();
+  const history = memoryHistory.recent(now);
   return {
     state: host.state,
     error: host.error,
     retryAt: host.retryAt,
     status: host.status,
     commentSeenAt,
-    history: memoryHistory.recent(Date.now()),
+    history,
+    memory: memorySnapshot(history.samples, now),
     companion: {
       restartAt: keeper.restartAt,
       endedAt: keeper.endedAt,
@@ -73,6 +102,10 @@ function showState() {
     browser.browserAction.setBadgeText({ text: shown.badge });
     browser.browserAction.setBadgeBackgroundColor({ color: shown.color });
     browser.browserAction.setTitle({ title: shown.title });
+  }
+  // With no page open, nothing proportional to the hour of figures is done.
+  if (views.size === 0) {
+    return;
   }
   const state = snapshot();
   const sent = JSON.stringify(state);
@@ -95,6 +128,10 @@ function noticeComment(status, previous) {
   const comment = commentToNotify(status, previous);
   if (comment) {
     memoryHistory.markComment(comment, Date.now());
+    const kind = commentKind(comment);
+    if (kind && kind !== "stop") {
+      recoveries.confirmTrim(kind, Date.now());
+    }
     browser.notifications.create("qelm-comment", {
       type: "basic",
       title: "QELM",
@@ -106,7 +143,7 @@ function noticeComment(status, previous) {
 
 // A command from the popup or the options page, or the keeper's start. Its error is kept to
 // show until the next command succeeds.
-async function ask(cmd, fields, { byUser = true } = {}) {
+async function ask(cmd, fields, { byUser = true, kind = "now" } = {}) {
   const wasStopped = keeper.stopped;
   // Set before the request: the companion's end comes as an event before the reply does.
   if (byUser && cmd === "exit") {
@@ -125,7 +162,7 @@ async function ask(cmd, fields, { byUser = true } = {}) {
   }
   host.error = replyError(reply);
   if (cmd === "tab") {
-    memoryHistory.markSelection(Date.now());
+    noticeTabReport(kind);
   }
   if (cmd !== "status") {
     // The command is done whatever comes of this; the host's events follow anyway.
@@ -140,7 +177,7 @@ const kTabReportFailed = "the tab selection was not reported: ";
 const reportTab = coalesced(async () => {
   try {
     await host.request("tab");
-    memoryHistory.markSelection(Date.now());
+    noticeTabReport("tab");
     if (host.error?.startsWith(kTabReportFailed)) {
       host.error = null;
     }
@@ -151,12 +188,77 @@ const reportTab = coalesced(async () => {
   }
 });
 
+// A tab report leads to a trim after the tab delay (0: six seconds), once recovery has started.
+function noticeTabReport(kind) {
+  const minutes = host.status?.settings?.tabDelay ?? 0;
+  const delayMs = minutes > 0 ? minutes * 60000 : 6000;
+  memoryHistory.markSelection(Date.now());
+  recoveries.expectTrim(kind, Date.now(), delayMs);
+}
+
+async function loadMemoryOptions() {
+  const [local, managed] = await Promise.all([browser.storage.local.get(),
+                                              readManaged(browser.storage)]);
+  memoryOptions = effectiveOptions(local, managed);
+  trimTrigger.percent = memoryOptions.values.pressurePercent;
+  unloadTrigger.percent = memoryOptions.values.pressurePercent;
+  showState();
+}
+
+// Each trigger learns what its own recoveries did once a minute has shown what came back.
+function judgeOutcomes() {
+  for (const outcome of recoveries.outcomes(memoryHistory.recent(Date.now()).samples, Date.now(),
+                                            kHourMs)) {
+    const trigger = outcome.kind === "pressure" ? trimTrigger
+      : outcome.kind === "unload" ? unloadTrigger : null;
+    if (trigger && outcome.cameBackKiB !== undefined && !judged.has(outcome.id)) {
+      judged.add(outcome.id);
+      trigger.observeOutcome(outcome);
+    }
+  }
+}
+
+function relieveMemory(status) {
+  const load = parseMetrics(status.running ? status.metrics : null)?.memoryLoad;
+  if (load === undefined) {
+    return;
+  }
+  judgeOutcomes();
+  const { pressureRecovery, unloadIdleTabs } = memoryOptions.values;
+  if (pressureRecovery && trimTrigger.observeLoad(load)) {
+    ask("tab", {}, { byUser: false, kind: "pressure" }).catch(() => {});
+  }
+  if (unloadIdleTabs && unloadTrigger.observeLoad(load)) {
+    unloadIdle();
+  }
+}
+
+// Unloads every tab left unused for the chosen minutes that may go; the only action that frees
+// the browser's memory for real.
+async function unloadIdle() {
+  const now = Date.now();
+  const chosen = tabsToUnload(await browser.tabs.query({}), now,
+                              memoryOptions.values.unloadAfterMinutes);
+  if (chosen.length > 0) {
+    await browser.tabs.discard(chosen.map((tab) => tab.id));
+    recoveries.add({ kind: "unload", time: now, tabs: chosen.length });
+  }
+  lastUnload = { time: now, tabs: chosen.length };
+  showState();
+  return lastUnload;
+}
+
 browser.runtime.onMessage.addListener((message) => {
   if (message?.type === "ask") {
     return ask(message.cmd, message.fields);
   }
+  if (message?.type === "unload") {
+    return unloadIdle();
+  }
   return undefined;
 });
+
+browser.storage.onChanged.addListener(() => loadMemoryOptions());
 
 browser.runtime.onConnect.addListener((view) => {
   views.add(view);
@@ -178,4 +280,5 @@ browser.runtime.onInstalled.addListener(({ reason }) => {
 });
 
 host.open();
+loadMemoryOptions();
 showState();

@@ -18,6 +18,11 @@ const kCommentKinds = [
   ["Stopped Lumbrel's Memory Recovery", "stop"],
 ];
 
+// The moment a comment of the companion stands for: "start", "periodic", "tab" or "stop"; none
+// for another text.
+export const commentKind = (comment) =>
+  kCommentKinds.find(([head]) => comment.startsWith(head))?.[1];
+
 // The latest items up to a fixed number, oldest first.
 class Ring {
   constructor(capacity) {
@@ -49,6 +54,18 @@ class Ring {
   }
 }
 
+// The working sets of all of the browser's processes and all of its plug-in hosts, as the host
+// sums them; the companion's figures name one process of each, and stand in only where the host
+// gave no totals.
+export function workingSets(status, figures) {
+  const totals = status?.totals;
+  if (!totals) {
+    return { browserKiB: figures.browserKiB, pluginHostKiB: figures.pluginHostKiB };
+  }
+  return { browserKiB: totals.browser?.workingSetKiB ?? null,
+           pluginHostKiB: totals.pluginHost?.workingSetKiB ?? null };
+}
+
 export class MemoryHistory {
   // capacity: samples kept, an hour's worth by default; as many marks, which is more than an hour
   // of anything but a user flicking through tabs holds.
@@ -78,9 +95,9 @@ export class MemoryHistory {
     this.broken = false;
     this.samples.push({
       time: now,
-      browserKiB: figures.browserKiB,
-      pluginHostKiB: figures.pluginHostKiB,
+      ...workingSets(status, figures),
       memoryLoad: figures.memoryLoad,
+      commitMiB: figures.pagingFile - figures.freePagingFile,
       afterGap: !joined,
     });
   }
@@ -92,7 +109,7 @@ export class MemoryHistory {
 
   // A new comment of the companion: the moment its head names.
   markComment(comment, now) {
-    const kind = kCommentKinds.find(([head]) => comment.startsWith(head))?.[1];
+    const kind = commentKind(comment);
     if (kind) {
       this.marks.push({ time: now, kind });
     }

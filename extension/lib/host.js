@@ -179,9 +179,9 @@ export class HostConnection {
   }
 
   takeStatus(message) {
-    const { running, pid, settings, comment, metrics } = message;
+    const { running, pid, settings, comment, metrics, totals } = message;
     const previous = this.status;
-    this.status = { running, pid, settings, comment, metrics };
+    this.status = { running, pid, settings, comment, metrics, totals };
     this.onStatus(this.status, previous);
     this.onChange();
   }

@@ -41,9 +41,21 @@ const kGrouped = new Intl.NumberFormat("en-US");
 const kOneDecimal = new Intl.NumberFormat("en-US", { minimumFractionDigits: 1,
                                                      maximumFractionDigits: 1 });
 
+// "Firefox's working set (all 7 processes)", as the host sums it.
+export function browserLabel(browser) {
+  const name = browser.name === "palemoon.exe" ? "Pale Moon" : "Firefox";
+  const count = browser.processes === 1 ? "its one process" : `all ${browser.processes} processes`;
+  return `${name}'s working set (${count})`;
+}
+
 // A working set in KiB, grouped; "not running" for a process that was not found.
 export function kibibytes(figure) {
   return figure === null ? "not running" : `${kGrouped.format(figure)} KiB`;
+}
+
+// A working set in KiB as MiB or GiB; "not running" for none.
+export function mebibytes(kib) {
+  return kib === null || kib === undefined ? "not running" : sizeText(Math.round(kib / 1024));
 }
 
 // Mebibytes in the largest unit that keeps at least one whole one.
@@ -61,14 +73,23 @@ function freeOf(total, free) {
   return `${sizeText(free)} free of ${sizeText(total)}`;
 }
 
-// The figures as a person reads them: [label, value] rows.
-export function metricsRows(figures) {
+// The figures as a person reads them: [label, value] rows. The working sets are the host's sums
+// over all the browser's processes where it gave them (totals), else the companion's one process.
+// Committed memory is what the paging-file figures tell: the commit limit, and the charge as that
+// limit minus what is free of it.
+export function metricsRows(figures, totals) {
+  const browser = totals?.browser;
+  const pluginHost = totals ? totals.pluginHost : undefined;
   return [
-    ["Browser working set", kibibytes(figures.browserKiB)],
-    ["Plug-in host working set", kibibytes(figures.pluginHostKiB)],
-    ["Memory in use", `${figures.memoryLoad} %`],
+    browser ? [browserLabel(browser), mebibytes(browser.workingSetKiB)]
+      : ["Browser working set", kibibytes(figures.browserKiB)],
+    pluginHost !== undefined
+      ? ["Plug-in host working set", pluginHost ? mebibytes(pluginHost.workingSetKiB)
+                                                : "not running"]
+      : ["Plug-in host working set", kibibytes(figures.pluginHostKiB)],
+    ["Memory in use (whole machine)", `${figures.memoryLoad} %`],
     ["Physical memory", freeOf(figures.physical, figures.freePhysical)],
-    ["Paging file", freeOf(figures.pagingFile, figures.freePagingFile)],
-    ["Virtual memory", freeOf(figures.virtual, figures.freeVirtual)],
+    ["Committed memory", `${sizeText(figures.pagingFile - figures.freePagingFile)} of a limit of ` +
+      sizeText(figures.pagingFile)],
   ];
 }

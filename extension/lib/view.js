@@ -1,5 +1,5 @@
 // What the toolbar button and the popup say about the host and the companion.
-import { kibibytes, parseMetrics } from "./metrics.js";
+import { browserLabel, mebibytes, parseMetrics } from "./metrics.js";
 
 export const kInstallCommand = "qelmctl install";
 
@@ -26,13 +26,13 @@ export function describe(host) {
              title: "QELM is not running" };
   }
   const figures = parseMetrics(host.status.metrics);
-  const workingSet = figures?.browserKiB;
+  const browser = host.status.totals?.browser;
   return {
     line: `QELM is running (process ${host.status.pid})`,
     badge: figures ? `${figures.memoryLoad}%` : "",
     color: "#0060df",
-    title: workingSet != null
-      ? `QELM: the browser's working set is ${kibibytes(workingSet)}`
+    title: figures ? `QELM: memory in use ${figures.memoryLoad} %` +
+      (browser ? `; ${browserLabel(browser)} ${mebibytes(browser.workingSetKiB)}` : "")
       : "QELM is running",
   };
 }

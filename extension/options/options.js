@@ -3,6 +3,7 @@
 import {
   blacklistNames, changedValues, defaultValues, kSettings, programNameError, validate,
 } from "../lib/settings.js";
+import { effectiveOptions, kMemoryOptions, parseOption, readManaged } from "../lib/memory_options.js";
 import { describe } from "../lib/view.js";
 
 // Either switch also has QELM nudge the window under the pointer after each comment, whatever
@@ -113,6 +114,71 @@ function fieldFor(setting) {
   return field;
 }
 
+// The extension's own options: what is in force, and which the administrator set.
+let memory = effectiveOptions({}, {});
+
+function memoryFieldFor(option) {
+  const field = element("div", { className: "field" });
+  const input = option.kind === "switch"
+    ? element("input", { type: "checkbox", id: option.name })
+    : element("input", { type: "text", id: option.name, className: "minutes", inputMode: "numeric" });
+  const control = element("span", { className: "control" });
+  control.append(input);
+  if (option.kind !== "switch") {
+    control.append(element("span", { className: "muted",
+                                     textContent: option.kind === "percent" ? "%" : "minutes" }));
+  }
+  const range = option.kind === "switch" ? `Off by default.`
+    : `${option.min} to ${option.max}, ${option.default} by default.`;
+  field.append(element("label", { textContent: option.label, htmlFor: option.name }),
+               element("span", { className: "help muted", textContent: `${option.help} ${range}` }),
+               control,
+               element("span", { className: "help", id: `managed-${option.name}`, hidden: true,
+                                 textContent: "Set by your administrator." }),
+               element("span", { className: "message error", id: `message-${option.name}` }));
+  field.lastChild.setAttribute("role", "alert");
+  return field;
+}
+
+async function loadMemoryOptions() {
+  memory = effectiveOptions(await browser.storage.local.get(), await readManaged(browser.storage));
+  for (const option of kMemoryOptions) {
+    const input = $(option.name);
+    const locked = memory.locked.has(option.name);
+    input.disabled = locked;
+    $(`managed-${option.name}`).hidden = !locked;
+    if (!edited || locked) {
+      input[option.kind === "switch" ? "checked" : "value"] = option.kind === "switch"
+        ? memory.values[option.name] : String(memory.values[option.name]);
+    }
+  }
+}
+
+// Checks the extension's options and writes those the user changed and may change; answers
+// whether any was written, or null when one is not valid (its message shown beside it).
+async function saveMemoryOptions() {
+  const changed = {};
+  let valid = true;
+  for (const option of kMemoryOptions) {
+    const input = $(option.name);
+    const parsed = parseOption(option, option.kind === "switch" ? input.checked : input.value);
+    $(`message-${option.name}`).textContent = parsed.error ?? "";
+    input.setAttribute("aria-invalid", String(Boolean(parsed.error)));
+    valid &&= !parsed.error;
+    if (!parsed.error && !memory.locked.has(option.name) &&
+        parsed.value !== memory.values[option.name]) {
+      changed[option.name] = parsed.value;
+    }
+  }
+  if (!valid) {
+    return null;
+  }
+  if (Object.keys(changed).length > 0) {
+    await browser.storage.local.set(changed);
+  }
+  return Object.keys(changed).length > 0;
+}
+
 function fill(values) {
   for (const setting of kSettings) {
     const value = values[setting.name] ?? setting.default;
@@ -164,14 +230,17 @@ async function save() {
   }
   const checked = validate(formValues());
   showErrors(checked.errors ?? {});
-  if (checked.errors) {
+  const memorySaved = checked.errors ? null : await saveMemoryOptions();
+  if (checked.errors || memorySaved === null) {
     answer("Nothing was saved: mend the fields marked above.", true);
     return;
   }
+  const memoryLine = memorySaved ? " The options for short memory are saved too." : "";
   const values = changedValues(checked.values, held);
   if (Object.keys(values).length === 0) {
     edited = false;
-    answer("Nothing to save: the key holds these settings already.", false);
+    answer(memorySaved ? "Saved the options for short memory."
+      : "Nothing to save: the key holds these settings already.", false);
     return;
   }
   try {
@@ -183,9 +252,11 @@ async function save() {
     const reload = reply.reloaded === undefined ? "QELM is not running; it reads them when it starts."
       : reply.reloaded ? "QELM has reloaded them." : "QELM did not answer the reload.";
     const count = reply.written.length;
-    answer(`Saved ${count} setting${count === 1 ? "" : "s"}. ${reload}`, reply.reloaded === false);
+    answer(`Saved ${count} setting${count === 1 ? "" : "s"}. ${reload}${memoryLine}`,
+           reply.reloaded === false);
   } catch (error) {
-    answer(`Nothing was saved: ${error.message}`, true);
+    answer(`${memorySaved ? "Only the options for short memory were saved" : "Nothing was saved"}: ` +
+           error.message, true);
   }
 }
 
@@ -208,6 +279,9 @@ function show(state) {
 }
 
 $("fields").append(...kSettings.map(fieldFor));
+$("memory-fields").append(...kMemoryOptions.map(memoryFieldFor));
+loadMemoryOptions();
+browser.storage.onChanged.addListener(() => loadMemoryOptions());
 fill(defaultValues());
 $("settings").addEventListener("input", () => {
   edited = true;

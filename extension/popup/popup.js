@@ -1,7 +1,7 @@
 // The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
 // and the commands.
 import { kSamplePeriodMs } from "../lib/history.js";
-import { metricsRows, parseMetrics } from "../lib/metrics.js";
+import { mebibytes, metricsRows, parseMetrics } from "../lib/metrics.js";
 import { describe } from "../lib/view.js";
 import { showHistory } from "./history_chart.js";
 
@@ -12,13 +12,13 @@ const clock = (time) =>
   new Date(time).toLocaleTimeString([], { hour: "2-digit", minute: "2-digit" });
 const secondsUntil = (time) => Math.max(1, Math.ceil((time - Date.now()) / 1000));
 
-function showMetrics(text) {
+function showMetrics(text, totals) {
   const figures = parseMetrics(text);
   $("figures").hidden = !figures;
   if (!figures) {
     return;
   }
-  $("metrics").replaceChildren(...metricsRows(figures).map(([label, value]) => {
+  $("metrics").replaceChildren(...metricsRows(figures, totals).map(([label, value]) => {
     const row = document.createElement("tr");
     for (const text of [label, value]) {
       row.append(Object.assign(document.createElement("td"), { textContent: text }));
@@ -63,6 +63,71 @@ function showCompanionNotice(companion) {
   $("notice").hidden = !notice;
 }
 
+const kTrims = {
+  tab: "a tab selection's recovery",
+  now: "Recover now",
+  periodic: "the periodic recovery",
+  start: "the recovery at QELM's start",
+  pressure: "a recovery for memory pressure",
+};
+const kCommitUnchangedMiB = 16;
+
+const plural = (count, one) => `${count} ${one}${count === 1 ? "" : "s"}`;
+
+function commitSentence(deltaMiB) {
+  const why = "trimming does not free memory, it moves it to Windows' standby list.";
+  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? `Committed memory did not change: ${why}`
+    : `Committed memory changed by ${deltaMiB > 0 ? "+" : "−"}${mebibytes(Math.abs(deltaMiB) *
+      1024)}, other programs' included; ${why}`;
+}
+
+// One plain sentence of what a recovery did, from the figures that came before and after it.
+function recoverySentence(recovery, browserName) {
+  const at = `At ${clock(recovery.time)}`;
+  if (recovery.kind === "unload") {
+    const tabs = `${plural(recovery.tabs, "idle tab")} ${recovery.tabs === 1 ? "was" : "were"}`;
+    return recovery.known
+      ? `${at}, ${tabs} unloaded; ${browserName}'s working set fell by ` +
+        `${mebibytes(recovery.movedKiB)}, and that memory is free.`
+      : `${at}, ${tabs} unloaded.`;
+  }
+  if (!recovery.known) {
+    return `${at}, ${kTrims[recovery.kind]}: its figures are not in yet.`;
+  }
+  const back = recovery.cameBackKiB === undefined ? "what comes back shows a minute after"
+    : `${mebibytes(recovery.cameBackKiB)} came back within a minute`;
+  return `${at}, ${kTrims[recovery.kind]} moved ${mebibytes(recovery.movedKiB)} out of ` +
+    `${browserName}'s working set; ${back}. ${commitSentence(recovery.commitDeltaMiB)}`;
+}
+
+function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
+  if (trims === 0 && unloads === 0) {
+    return "No recovery in the last hour that the extension knows of.";
+  }
+  const trimmed = trims === 0 ? "" : `${trims} ${trims === 1 ? "recovery" : "recoveries"} moved ` +
+    `${mebibytes(movedKiB)}; ${mebibytes(cameBackKiB)} of it came back within a minute. `;
+  const unloaded = unloads === 0 ? "" : `${plural(tabs, "idle tab")} unloaded.`;
+  return `In the last hour: ${trimmed}${unloaded}`.trim();
+}
+
+function showRelief(memory, browserName) {
+  const name = browserName === "palemoon.exe" ? "Pale Moon" : "Firefox";
+  $("recovery-summary").textContent = summarySentence(memory.summary);
+  $("recoveries").replaceChildren(...memory.recoveries.slice().reverse().map((recovery) =>
+    Object.assign(document.createElement("li"), { className: "recovery",
+                                                  textContent: recoverySentence(recovery, name) })));
+  const { pressureRecovery, pressurePercent } = memory.options;
+  $("pressure-next").hidden = !pressureRecovery;
+  $("pressure-next").textContent = memory.pressureNextAt
+    ? `The next recovery for memory pressure may come at ${clock(memory.pressureNextAt)}.`
+    : `A recovery comes when memory in use reaches ${pressurePercent} %.`;
+  const unload = memory.lastUnload;
+  $("unload-result").hidden = !unload;
+  $("unload-result").textContent = !unload ? ""
+    : unload.tabs === 0 ? `No tab could be unloaded at ${clock(unload.time)}.`
+    : `Unloaded ${plural(unload.tabs, "tab")} at ${clock(unload.time)}.`;
+}
+
 function show(state) {
   last = state;
   const connected = state.state === "connected" && state.status;
@@ -77,7 +142,8 @@ function show(state) {
   // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
   $("history").hidden = !connected || (!running && state.history.samples.length < 2);
   showHistory(state.history);
-  showMetrics(running ? state.status.metrics : null);
+  showMetrics(running ? state.status.metrics : null, state.status?.totals);
+  showRelief(state.memory, state.status?.totals?.browser?.name);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);
   const global = Boolean(state.status?.settings?.global);
   $("global").textContent = global ? "Global mode off" : "Global mode on";
@@ -103,6 +169,10 @@ $("global").addEventListener("click", () =>
 $("start-stop").addEventListener("click", () =>
   ask(last?.status?.running ? "exit" : "start"));
 $("options").addEventListener("click", () => browser.runtime.openOptionsPage());
+$("unload").addEventListener("click", () =>
+  browser.runtime.sendMessage({ type: "unload" }).catch((error) => {
+    $("error").textContent = error.message;
+  }));
 
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);
 // Counts down to the next try while the host or the companion is away.

@@ -30,11 +30,16 @@ test("the figures are read out of the metrics text of each layout", () => {
   assert.equal(parseMetrics(`WorkingSetSize = 77K\n${kMemory}`).browserKiB, 77);
   const none = parseMetrics(`\n${kMemory}`);
   assert.equal(none.browserKiB, null);
-  assert.deepEqual(metricsRows(none).slice(0, 4), [
+  assert.deepEqual(metricsRows(none), [
     ["Browser working set", "not running"], ["Plug-in host working set", "not running"],
-    ["Memory in use", "45 %"], ["Physical memory", "1.0 GiB free of 8.0 GiB"],
+    ["Memory in use (whole machine)", "45 %"], ["Physical memory", "1.0 GiB free of 8.0 GiB"],
+    ["Committed memory", "8.0 GiB of a limit of 12.0 GiB"],
   ]);
-  assert.equal(metricsRows(none)[5][1], "128.0 TiB free of 128.0 TiB");
+  const totals = { browser: { name: "firefox.exe", processes: 7, workingSetKiB: 1536 * 1024 },
+                   pluginHost: null };
+  assert.deepEqual(metricsRows(none, totals).slice(0, 2), [
+    ["Firefox's working set (all 7 processes)", "1.5 GiB"], ["Plug-in host working set", "not running"],
+  ]);
   assert.equal(parseMetrics("Activate Lumbrel To See Current WorkingSetSize"), null);
   assert.equal(parseMetrics(null), null);
 });
@@ -433,8 +438,14 @@ test("the history keeps the latest samples in a ring, breaks where the companion
                     [85000, 6000, false]]);
   assert.deepEqual(history.recent(85000).samples.at(-1),
                    { time: 85000, browserKiB: 6000, pluginHostKiB: 512, memoryLoad: 60,
-                     afterGap: false });
-  assert.equal(history.recent(15000 + kHourMs).samples.length, 3, "an hour later");
+                     commitMiB: 8192, afterGap: false });
+  // The host's totals of all the browser's processes go before the companion's one process.
+  history.observe({ ...running(7000, 512), totals: { browser: { workingSetKiB: 9000 },
+                                                     pluginHost: null } }, 90000);
+  assert.deepEqual([history.recent(90000).samples.at(-1)].map((s) => [s.browserKiB,
+                                                                       s.pluginHostKiB]),
+                   [[9000, null]]);
+  assert.equal(history.recent(15000 + kHourMs).samples.length, 4, "an hour later");
 
   history.markSelection(1000);
   history.markComment("Memory Recovery Between A Tab Selection\nBrowser WorkingSetSize = 1K\n",

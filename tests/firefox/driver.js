@@ -80,6 +80,13 @@ export function linuxProcesses(program, home) {
     .filter((pid) => !program.endsWith(".exe") || inOurPrefix(pid));
 }
 
+// The last status event that the launcher passed to a Firefox.
+export const lastStatus = () => {
+  const line = readFileSync(join(work, "messages.log"), "utf8").split("\n")
+    .findLast((each) => / < \{.*"event":"status"/.test(each));
+  return line && JSON.parse(line.slice(line.indexOf("{")));
+};
+
 export const hostProcesses = (home) => linuxProcesses("qelm-host.exe", home).length;
 
 const hostManifest = (home) => join(home, ".mozilla", "native-messaging-hosts", "qelm.json");

@@ -9,9 +9,10 @@ import {
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
+import { mebibytes } from "../../extension/lib/metrics.js";
 import {
   badge, bin, click, companionPid, eventually, extension, followRegistration, homeWithHost,
-  hostProcesses, hostStarts, launchWithExtension, linuxProcesses, msiexec, openPopupInTab, pageTab,
+  hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec, openPopupInTab, pageTab,
   qelmctl, root, sleep, taskkill, text, type, work,
 } from "./driver.js";
 
@@ -123,12 +124,15 @@ test("the popup shows the figures and the badge the memory load, both following 
                            [join(work, "plugin-container.exe"), "--no-window", "--memory", "16"],
                            { stdio: "ignore" });
   try {
+    // The host's sums of all the browser's and plug-in host's processes, as the last status
+    // that reached the extension carried them.
     await eventually("the plug-in host's figure", async () => {
-      const figure = /Plugin-Container WorkingSetSize = (\d+)K/.exec(
-        qelmctl("get", "activateEventMemoryMetrics"))?.[1];
-      const shown = Number(figure).toLocaleString("en-US");
-      return figure && (await text(firefox, popupTab, "metrics")).includes(
-        `Plug-in host working set\t${shown} KiB`) &&
+      const totals = lastStatus()?.totals;
+      const shown = totals?.pluginHost && mebibytes(totals.pluginHost.workingSetKiB);
+      const rows = await text(firefox, popupTab, "metrics");
+      return shown && rows.includes(`Plug-in host working set\t${shown}`) &&
+        rows.includes(`Firefox's working set (its one process)\t` +
+                      mebibytes(totals.browser.workingSetKiB)) &&
         (await badge(firefox, popupTab)) === `${memoryLoad()}%`;
     });
     // A periodic recovery's comment may have followed the tab selection's by now.
