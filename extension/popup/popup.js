@@ -100,6 +100,12 @@ function recoverySentence(recovery, browserName) {
     `${browserName}'s working set; ${back}. ${commitSentence(recovery.commitDeltaMiB)}`;
 }
 
+// The figures a sentence comes from, for its tooltip.
+function recoveryFigures({ known, beforeKiB, afterKiB, laterKiB }) {
+  return !known ? "" : `Just before: ${mebibytes(beforeKiB)}; just after: ${mebibytes(afterKiB)}` +
+    (laterKiB === undefined ? "" : `; a minute later: ${mebibytes(laterKiB)}`);
+}
+
 function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
   if (trims === 0 && unloads === 0) {
     return "No recovery in the last hour that the extension knows of.";
@@ -115,7 +121,8 @@ function showRelief(memory, browserName) {
   $("recovery-summary").textContent = summarySentence(memory.summary);
   $("recoveries").replaceChildren(...memory.recoveries.slice().reverse().map((recovery) =>
     Object.assign(document.createElement("li"), { className: "recovery",
-                                                  textContent: recoverySentence(recovery, name) })));
+                                                  textContent: recoverySentence(recovery, name),
+                                                  title: recoveryFigures(recovery) })));
   const { pressureRecovery, pressurePercent } = memory.options;
   $("pressure-next").hidden = !pressureRecovery;
   $("pressure-next").textContent = memory.pressureNextAt

@@ -12,8 +12,8 @@ import { after, before, test } from "node:test";
 import { mebibytes } from "../../extension/lib/metrics.js";
 import {
   badge, bin, click, companionPid, eventually, extension, followRegistration, homeWithHost,
-  hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec, openPopupInTab, pageTab,
-  qelmctl, root, sleep, taskkill, text, type, work,
+  hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec,
+  openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -209,6 +209,30 @@ test("the popup's chart follows the memory figures as they come, with a mark for
   }
 });
 
+test("the popup says what a tab selection's recovery did, from the figures that were sent",
+     async () => {
+  const [sentence, figures] = await eventually("a recovery whose minute has passed", () =>
+    firefox.evaluate(popupTab, `[...document.querySelectorAll("#recoveries .recovery")]
+      .map((item) => [item.textContent, item.title])
+      .find(([line]) => line.includes("came back within a minute"))`), 90000);
+  const [, moved, back] = new RegExp("^At .+?, a tab selection's recovery moved (.+) out of " +
+    "Firefox's working set; (.+) came back within a minute\\. Committed memory (?:did not " +
+    "change: |changed by .+; )trimming does not free memory, it moves it to Windows' standby " +
+    "list\\.$").exec(sentence);
+  const [before, after, later] = [...figures.matchAll(/: ([^;]+)/g)].map((match) => match[1]);
+  // The browser's totals of each status the extension was sent, with the time it passed.
+  const sent = readFileSync(join(work, "messages.log"), "utf8").split("\n")
+    .filter((line) => / < \{.*"event":"status"/.test(line))
+    .map((line) => [Number(line.split(" ")[0]),
+                    JSON.parse(line.slice(line.indexOf("{"))).totals?.browser?.workingSetKiB])
+    .filter(([, kib]) => kib);
+  const matches = sent.some(([t, b]) => mebibytes(b) === before && sent.some(([u, a]) =>
+    u > t && u <= t + 20000 && mebibytes(a) === after && mebibytes(b - a) === moved &&
+    sent.some(([v, l]) => v >= u + 40000 && v <= u + 80000 && mebibytes(l) === later &&
+                          mebibytes(Math.min(Math.max(l - a, 0), b - a)) === back)));
+  assert.ok(matches, `"${sentence}" (${figures}) is not what was sent`);
+});
+
 test("the popup switches global mode on and off", async () => {
   await click(firefox, popupTab, "global");
   await eventually("global mode on", async () => qelmctl("get", "global") === "1" &&
@@ -399,7 +423,8 @@ test("uninstall and upgrade while Firefox runs: the programs end before their fi
     const options = await pageTab(installed, "options/options.html");
     const popup = await openPopupInTab(installed, options);
     const first = await eventually("the installed companion", companionPid);
-    const before = await eventually("its host", () => programs(home).hosts.length && programs(home));
+    const before = await eventually("its host",
+                                    () => programs(home).hosts.length && programs(home));
     console.log("before the upgrade:", before, readdirSync(folder));
 
     const upgrading = [...before.hosts, ...before.companions];
