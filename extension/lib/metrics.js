@@ -41,11 +41,11 @@ const kGrouped = new Intl.NumberFormat("en-US");
 const kOneDecimal = new Intl.NumberFormat("en-US", { minimumFractionDigits: 1,
                                                      maximumFractionDigits: 1 });
 
-// "Firefox's working set (all 7 processes)", as the host sums it.
+// "Firefox's working set (7 processes)", as the host sums it.
 export function browserLabel(browser) {
   const name = browser.name === "palemoon.exe" ? "Pale Moon" : "Firefox";
-  const count = browser.processes === 1 ? "its one process" : `all ${browser.processes} processes`;
-  return `${name}'s working set (${count})`;
+  const count = browser.processes;
+  return `${name}'s working set (${count} process${count === 1 ? "" : "es"})`;
 }
 
 // A working set in KiB, grouped; "not running" for a process that was not found.
@@ -89,7 +89,7 @@ export function metricsRows(figures, totals) {
       : ["Plug-in host working set", kibibytes(figures.pluginHostKiB)],
     ["Memory in use (whole machine)", `${figures.memoryLoad} %`],
     ["Physical memory", freeOf(figures.physical, figures.freePhysical)],
-    ["Committed memory", `${sizeText(figures.pagingFile - figures.freePagingFile)} of a limit of ` +
-      sizeText(figures.pagingFile)],
+    ["Committed memory", `${sizeText(figures.pagingFile - figures.freePagingFile)} of ` +
+      `${sizeText(figures.pagingFile)} limit`],
   ];
 }

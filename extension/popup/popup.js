@@ -75,10 +75,9 @@ const kCommitUnchangedMiB = 16;
 const plural = (count, one) => `${count} ${one}${count === 1 ? "" : "s"}`;
 
 function commitSentence(deltaMiB) {
-  const why = "trimming does not free memory, it moves it to Windows' standby list.";
-  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? `Committed memory did not change: ${why}`
-    : `Committed memory changed by ${deltaMiB > 0 ? "+" : "−"}${mebibytes(Math.abs(deltaMiB) *
-      1024)}, other programs' included; ${why}`;
+  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? "Committed memory did not change."
+    : `Committed memory changed by ${deltaMiB > 0 ? "+" : "−"}` +
+      `${mebibytes(Math.abs(deltaMiB) * 1024)}, all programs counted.`;
 }
 
 // One plain sentence of what a recovery did, from the figures that came before and after it.
@@ -119,7 +118,7 @@ function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
 function showRelief(memory, browserName) {
   const name = browserName === "palemoon.exe" ? "Pale Moon" : "Firefox";
   $("recovery-summary").textContent = summarySentence(memory.summary);
-  $("recoveries").replaceChildren(...memory.recoveries.slice().reverse().map((recovery) =>
+  $("recoveries").replaceChildren(...memory.recoveries.slice(-3).reverse().map((recovery) =>
     Object.assign(document.createElement("li"), { className: "recovery",
                                                   textContent: recoverySentence(recovery, name),
                                                   title: recoveryFigures(recovery) })));

@@ -33,12 +33,12 @@ test("the figures are read out of the metrics text of each layout", () => {
   assert.deepEqual(metricsRows(none), [
     ["Browser working set", "not running"], ["Plug-in host working set", "not running"],
     ["Memory in use (whole machine)", "45 %"], ["Physical memory", "1.0 GiB free of 8.0 GiB"],
-    ["Committed memory", "8.0 GiB of a limit of 12.0 GiB"],
+    ["Committed memory", "8.0 GiB of 12.0 GiB limit"],
   ]);
   const totals = { browser: { name: "firefox.exe", processes: 7, workingSetKiB: 1536 * 1024 },
                    pluginHost: null };
   assert.deepEqual(metricsRows(none, totals).slice(0, 2), [
-    ["Firefox's working set (all 7 processes)", "1.5 GiB"], ["Plug-in host working set", "not running"],
+    ["Firefox's working set (7 processes)", "1.5 GiB"], ["Plug-in host working set", "not running"],
   ]);
   assert.equal(parseMetrics("Activate Lumbrel To See Current WorkingSetSize"), null);
   assert.equal(parseMetrics(null), null);
