@@ -16,8 +16,9 @@ function userPrefs(prefs) {
 }
 
 export class Firefox {
-  // home: a folder for HOME (native-messaging manifests live below it); prefs: more of user.js.
-  static async launch({ home, prefs = {} }) {
+  // home: a folder for HOME (native-messaging manifests live below it); prefs: more of user.js;
+  // env: more of the environment.
+  static async launch({ home, prefs = {}, env = {} }) {
     const profile = join(home, "profile");
     mkdirSync(profile, { recursive: true });
     writeFileSync(join(profile, "user.js"), userPrefs({
@@ -31,7 +32,7 @@ export class Firefox {
     }));
     const child = spawn(kFirefox, ["--headless", "--no-remote", "--remote-debugging-port", "0",
                                    "--profile", profile], {
-      env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: "1" },
+      env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: "1", ...env },
       stdio: ["ignore", "ignore", "pipe"],
     });
     try {
@@ -102,8 +103,10 @@ export class Firefox {
     return (await this.send("browsingContext.getTree", { maxDepth: 0 })).contexts;
   }
 
-  async newTab(url) {
-    const { context } = await this.send("browsingContext.create", { type: "tab" });
+  // A tab, in the window of the tab beside when given; with type "window", in a new window.
+  async newTab(url, { type = "tab", beside } = {}) {
+    const { context } = await this.send("browsingContext.create",
+                                        { type, ...(beside ? { referenceContext: beside } : {}) });
     if (url) {
       await this.send("browsingContext.navigate", { context, url, wait: "complete" });
     }

@@ -2,7 +2,7 @@
 // them, a Firefox with the extension and its host registered, and the extension's pages.
 import assert from "node:assert/strict";
 import { spawn, spawnSync } from "node:child_process";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -87,6 +87,24 @@ export const lastStatus = () => {
   return line && JSON.parse(line.slice(line.indexOf("{")));
 };
 
+// The resident memory of a Firefox's content processes, those that hold pages, in KiB. Each names
+// its browser's process after -parentPid, in a command line rewritten into one string.
+export function contentResidentKiB(firefox) {
+  let kib = 0;
+  for (const pid of readdirSync("/proc").filter((name) => /^\d+$/.test(name))) {
+    try {
+      const args = readFileSync(`/proc/${pid}/cmdline`, "utf8").split(/[\0 ]/);
+      if (args.includes("-isForBrowser") &&
+          args[args.indexOf("-parentPid") + 1] === String(firefox.child.pid)) {
+        kib += Number(/^VmRSS:\s+(\d+)/m.exec(readFileSync(`/proc/${pid}/status`, "utf8"))[1]);
+      }
+    } catch {
+      // It ended meanwhile.
+    }
+  }
+  return kib;
+}
+
 export const hostProcesses = (home) => linuxProcesses("qelm-host.exe", home).length;
 
 const hostManifest = (home) => join(home, ".mozilla", "native-messaging-hosts", "qelm.json");
@@ -137,10 +155,10 @@ const wineExit = (...args) => new Promise((resolve) =>
 
 export const msiexec = (...args) => wineExit("msiexec", ...args, "/qn");
 
-// Firefox started with the home's profile, with more prefs if given, and the extension installed
-// for this session.
-export async function launchWithExtension(home, prefs = {}) {
-  const firefox = await Firefox.launch({ home, prefs: { ...kPrefs, ...prefs } });
+// Firefox started with the home's profile, with more prefs and environment if given, and the
+// extension installed for this session.
+export async function launchWithExtension(home, prefs = {}, env = {}) {
+  const firefox = await Firefox.launch({ home, prefs: { ...kPrefs, ...prefs }, env });
   try {
     firefox.extensionId = await firefox.installExtension(extension);
   } catch (error) {
