@@ -11,8 +11,8 @@ import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { mebibytes } from "../../extension/lib/metrics.js";
 import {
-  badge, bin, click, companionPid, eventually, extension, followRegistration, homeWithHost,
-  hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec,
+  badge, bin, click, companionPid, contentResidentKiB, eventually, extension, followRegistration,
+  homeWithHost, hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec,
   openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type, work,
 } from "./driver.js";
 
@@ -20,6 +20,10 @@ const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox
 // QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the popup's dark screenshot.
 const dark = process.env.QELM_COLOR_SCHEME === "dark";
 const kDarkPrefs = dark ? { "layout.css.prefers-color-scheme.content-override": 0 } : {};
+// Pages may play sound at once, into Firefox's own stand-in for an audio device: this machine has
+// none, and without one no tab becomes audible.
+const kPrefs = { ...kDarkPrefs, "media.autoplay.default": 0,
+                 "media.cubeb.force_mock_context": true };
 const kWine = "/usr/lib/wine/wine64";
 
 const homes = [];
@@ -27,7 +31,7 @@ const homes = [];
 async function launchWithHome(withHost) {
   const home = withHost ? homeWithHost() : mkdtempSync(join(tmpdir(), "qelm-firefox-"));
   homes.push(home);
-  return launchWithExtension(home, kDarkPrefs);
+  return launchWithExtension(home, kPrefs);
 }
 
 async function saveScreenshot(firefox, tab, name, selector) {
@@ -256,6 +260,80 @@ test("the popup stops the companion and starts it again", async () => {
   assert.equal(await text(firefox, popupTab, "error"), "");
 });
 
+// A page that holds 100 MiB of touched memory, and plays a tone when asked.
+const kHeldMiB = 100;
+const heldPage = (tone) => "data:text/html," + encodeURIComponent(`<script>
+  window.held = new Uint8Array(${kHeldMiB} * 2 ** 20).fill(1);
+  ${tone ? "const c = new AudioContext(), o = c.createOscillator();" +
+           "o.connect(c.destination); o.start();" : ""}
+</script>`);
+// The tabs of those pages as the extension sees them, in the order they were opened.
+const heldTabs = () => firefox.evaluate(optionsTab, `browser.tabs.query({}).then((tabs) => tabs
+  .filter((tab) => tab.url.includes("held")).sort((a, b) => a.id - b.id)
+  .map(({ id, windowId, audible, discarded }) => ({ id, windowId, audible, discarded })))`);
+const mib = (kib) => `${Math.round(kib / 1024)} MiB`;
+
+test("memory running short unloads the idle tabs, not the one in view in each window, a pinned " +
+     "nor an audible one, and Firefox's content processes give back what they held", async () => {
+  const second = await firefox.newTab(undefined, { type: "window" });
+  for (let i = 0; i < 8; i++) {
+    await firefox.newTab(heldPage(i === 1), { beside: second });
+  }
+  const opened = await heldTabs();
+  await firefox.evaluate(optionsTab, `browser.tabs.update(${opened[0].id}, { pinned: true })
+    .then(() => true)`);
+  await eventually("the tone", async () => (await heldTabs())[1].audible);
+  // The last page is in view in its window, the options page in the first window.
+  await firefox.activate(optionsTab);
+  const before = contentResidentKiB(firefox);
+  await type(firefox, optionsTab, { unloadIdleTabs: true, pressurePercent: "1",
+                                    unloadAfterMinutes: "0" });
+  await click(firefox, optionsTab, "save");
+  await eventually("the answer", async () =>
+    (await text(firefox, optionsTab, "answer")) === "Saved the options for short memory.");
+  const held = await eventually("the unloading", async () => {
+    const now = await heldTabs();
+    return now.some((tab) => tab.discarded) && now;
+  });
+  assert.deepEqual(held.map((tab) => tab.discarded),
+                   [false, false, true, true, true, true, true, false]);
+  const unloadedKiB = 5 * kHeldMiB * 1024;
+  let after;
+  try {
+    await eventually("half of it given back", () =>
+      before - (after = contentResidentKiB(firefox)) >= unloadedKiB / 2, 20000);
+  } finally {
+    console.log(`Content processes' resident memory: ${mib(before)} before unloading 5 tabs ` +
+                `that held ${mib(unloadedKiB)}, ${mib(after)} after (${mib(before - after)} less)`);
+  }
+
+  popupTab = await openPopupInTab(firefox, optionsTab);
+  const unloaded = await firefox.evaluate(popupTab,
+    "browser.tabs.query({ discarded: true }).then((tabs) => tabs.length)");
+  await eventually("the popup's account", async () =>
+    new RegExp(`^Unloaded ${unloaded} tabs at .+\\.$`).test(
+      await text(firefox, popupTab, "unload-result")) &&
+    (await text(firefox, popupTab, "recoveries")).includes(`${unloaded} idle tabs were unloaded`));
+  await firefox.evaluate(popupTab, `browser.windows.remove(${held[0].windowId}).then(() => true)`);
+});
+
+test("memory running short asks for one recovery, and no more within the trigger's wait",
+     async () => {
+  const tabRequests = (since) => readFileSync(join(work, "messages.log"), "utf8").split("\n")
+    .filter((line) => / > \{.*"cmd":"tab"/.test(line) && Number(line.split(" ")[0]) >= since);
+  const since = Date.now();
+  await type(firefox, optionsTab, { pressureRecovery: true, unloadIdleTabs: false });
+  await click(firefox, optionsTab, "save");
+  await eventually("a recovery asked for", () => tabRequests(since).length > 0, 15000);
+  await eventually("the popup says when the next may come", async () =>
+    /^The next recovery for memory pressure may come at .+\.$/.test(
+      await text(firefox, popupTab, "pressure-next")));
+  await sleep(30000);
+  assert.equal(tabRequests(since).length, 1, tabRequests(since).join("\n"));
+  await type(firefox, optionsTab, { pressureRecovery: false });
+  await click(firefox, optionsTab, "save");
+});
+
 test("the port to the host stayed open for the whole session", () => {
   assert.equal(readFileSync(join(work, "host-starts"), "utf8").trim().split("\n").length, 1);
 });
@@ -375,6 +453,34 @@ test("without a registered host the pages say it is not installed and how to ins
     assert.equal(await badge(bare, popup), "!");
   } finally {
     await bare.close();
+  }
+});
+
+test("an option that an administrator set by policy shows so on the options page, locked",
+     async () => {
+  const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
+  homes.push(home);
+  const policies = join(home, "policies.json");
+  writeFileSync(policies, JSON.stringify({ policies: { "3rdparty": { Extensions: {
+    "qelm@qelm.org": { unloadIdleTabs: true } } } } }));
+  // Firefox reads a policies.json other than the installation's only when run by automation.
+  const managed = await launchWithExtension(home, { ...kPrefs,
+    "browser.policies.alternatePath": policies,
+    "security.turn_off_all_security_so_that_viruses_can_take_over_this_computer": true,
+  }, { MOZ_DISABLE_NONLOCAL_CONNECTIONS: "1" });
+  try {
+    const options = await pageTab(managed, "options/options.html");
+    const field = (name) => managed.evaluate(options, `(({ disabled, checked }, note) =>
+      ({ disabled, checked, note: note.checkVisibility() && note.textContent }))(
+      document.getElementById("${name}"), document.getElementById("managed-${name}"))`);
+    await eventually("the administrator's option", async () =>
+      (await field("unloadIdleTabs")).disabled);
+    assert.deepEqual(await field("unloadIdleTabs"),
+                     { disabled: true, checked: true, note: "Set by your administrator." });
+    assert.deepEqual(await field("pressureRecovery"),
+                     { disabled: false, checked: false, note: false });
+  } finally {
+    await managed.close();
   }
 });
 
