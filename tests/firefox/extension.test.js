@@ -218,10 +218,12 @@ test("the popup says what a tab selection's recovery did, from the figures that 
   const [sentence, figures] = await eventually("a recovery whose minute has passed", () =>
     firefox.evaluate(popupTab, `[...document.querySelectorAll("#recoveries .recovery")]
       .map((item) => [item.textContent, item.title])
-      .find(([line]) => line.includes("came back within a minute"))`), 90000);
-  const [, moved, back] = new RegExp("^At .+?, a tab selection's recovery moved (.+) out of " +
-    "Firefox's working set; (.+) came back within a minute\\. Committed memory (?:did not " +
-    "change|changed by .+, all programs counted)\\.$").exec(sentence);
+      .find(([line]) => /tab selection's .* came back within a minute/.test(line))`), 90000);
+  const said = new RegExp("^At .+?, a tab selection's recovery moved (.+) out of Firefox's " +
+    "working set; (.+) came back within a minute\\. Committed memory (?:did not change|" +
+    "changed by .+, all programs counted)\\.$");
+  assert.match(sentence, said);
+  const [, moved, back] = said.exec(sentence);
   const [before, after, later] = [...figures.matchAll(/: ([^;]+)/g)].map((match) => match[1]);
   // The browser's totals of each status the extension was sent, with the time it passed.
   const sent = readFileSync(join(work, "messages.log"), "utf8").split("\n")
