@@ -434,8 +434,8 @@ test("uninstall and upgrade while Firefox runs: the programs end before their fi
     const upgradedAt = Date.now();
     const upgraded = await eventually("the new host and companion", () => {
       const now = programs(home);
-      return now.hosts.some((pid) => !before.hosts.includes(pid)) && companionPid() !== first &&
-        companionPid() && now;
+      return now.hosts.some((pid) => !before.hosts.includes(pid)) && now.companions.length > 0 &&
+        companionPid() !== first && companionPid() && now;
     }, 10000);
     console.log(`after the upgrade (${Date.now() - upgradedAt} ms):`, upgraded,
                 readdirSync(folder));
