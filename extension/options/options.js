@@ -3,6 +3,7 @@
 import {
   blacklistNames, changedValues, defaultValues, kSettings, programNameError, validate,
 } from "../lib/settings.js";
+import { showText } from "../lib/live.js";
 import { describe } from "../lib/view.js";
 
 // Either switch also has QELM nudge the window under the pointer after each comment, whatever
@@ -193,7 +194,7 @@ async function save() {
 // values until they are saved.
 function show(state) {
   const settings = state.state === "connected" ? state.status?.settings : null;
-  $("state").textContent = describe(state).line;
+  showText($("state"), describe(state).line);
   $("install").hidden = state.state !== "missing";
   $("editing").disabled = !settings;
   if (!settings) {
