@@ -31,9 +31,14 @@ function showProgramList() {
     const remove = element("button", { type: "button", textContent: "Remove" });
     remove.setAttribute("aria-label", `Remove ${name}`);
     remove.addEventListener("click", () => {
+      const at = programs.indexOf(name);
       programs = programs.filter((other) => other !== name);
       edited = true;
       showProgramList();
+      // The keyboard stays in the list: on the Remove of the name that took this one's place, or
+      // on the field that adds one once the list is empty.
+      ($("programs").querySelectorAll("button")[Math.min(at, programs.length - 1)] ??
+        $("program-name")).focus();
     });
     const row = element("li");
     row.append(element("span", { textContent: name }), remove);
