@@ -58,6 +58,7 @@ export const kMarkNames = {
   periodic: "Periodic recovery",
   tab: "Recovery after a tab selection",
   stop: "Recovery stopped",
+  unload: "Idle tabs unloaded",
 };
 
 const mebibytes = (kib) => sizeText(Math.round(kib / 1024));

@@ -53,7 +53,8 @@ function marks({ plot, marks: all }) {
     if (kind === "selection") {
       return svg("path", { class: "mark selection", d: `M${x} ${bottom}l-3.5 6h7z` }, title);
     }
-    return svg("line", { class: `mark recovery ${kind}`, x1: x, x2: x, y1: plot.top, y2: bottom },
+    const drawn = kind === "unload" ? "unload" : "recovery";
+    return svg("line", { class: `mark ${drawn} ${kind}`, x1: x, x2: x, y1: plot.top, y2: bottom },
                title);
   });
 }
