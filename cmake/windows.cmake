@@ -26,6 +26,19 @@ add_executable(qelm WIN32
     res/qelm.rc
 )
 target_link_libraries(qelm PRIVATE qelm_core qelm_platform_win comctl32 ole32 shell32 gdi32)
+# The version record and the manifest carry the release's version (cmake/version.cmake). The
+# resource compiler gets them from a header: windres loses the quotes of a definition's text.
+set(QELM_GENERATED ${CMAKE_BINARY_DIR}/generated)
+configure_file(res/qelm.exe.manifest ${QELM_GENERATED}/qelm.exe.manifest @ONLY)
+string(REPLACE "." ", " QELM_VERSION_FIELDS ${QELM_VERSION})
+file(CONFIGURE OUTPUT ${QELM_GENERATED}/qelm_version.h @ONLY CONTENT [[
+#define QELM_VERSION "@QELM_VERSION@"
+#define QELM_VERSION_FIELDS @QELM_VERSION_FIELDS@
+#define QELM_EXE_MANIFEST "@QELM_GENERATED@/qelm.exe.manifest"
+]])
+target_include_directories(qelm PRIVATE ${QELM_GENERATED})
+set_source_files_properties(res/qelm.rc PROPERTIES
+    OBJECT_DEPENDS "${QELM_GENERATED}/qelm_version.h;${QELM_GENERATED}/qelm.exe.manifest")
 target_link_options(qelm PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(qelm)
 
@@ -52,5 +65,7 @@ target_link_options(fixture_browser PRIVATE ${QELM_STATIC_LINK} -municode)
 qelm_warnings(fixture_browser)
 
 include(${CMAKE_SOURCE_DIR}/tests/scenario/scenarios.cmake)
+# The scenarios ask the host for the version it was built with.
+target_compile_definitions(qelm_scenarios PRIVATE QELM_VERSION="${QELM_VERSION}")
 include(${CMAKE_SOURCE_DIR}/tests/firefox/firefox.cmake)
 include(${CMAKE_SOURCE_DIR}/tests/bench/bench.cmake)

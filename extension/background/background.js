@@ -242,6 +242,7 @@ async function unloadIdle() {
   if (chosen.length > 0) {
     await browser.tabs.discard(chosen.map((tab) => tab.id));
     recoveries.add({ kind: "unload", time: now, tabs: chosen.length });
+    memoryHistory.markUnload(now);
   }
   lastUnload = { time: now, tabs: chosen.length };
   showState();

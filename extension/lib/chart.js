@@ -5,8 +5,8 @@ import { sizeText } from "./metrics.js";
 
 export const kChartSize = { width: 328, height: 150 };
 // Room on the left for the working-set labels, on the right for the memory load's, below for
-// the time's.
-const kPlot = { left: 50, top: 8, width: 246, height: 120 };
+// the time's: all inside the chart, which the focus ring surrounds.
+const kPlot = { left: 50, top: 8, width: 240, height: 120 };
 
 // Each span of the time axis in minutes, with the step of its ticks. The chart takes the shortest
 // one that holds what it shows, so that a young history fills the width; none has more than three
@@ -58,6 +58,7 @@ export const kMarkNames = {
   periodic: "Periodic recovery",
   tab: "Recovery after a tab selection",
   stop: "Recovery stopped",
+  unload: "Idle tabs unloaded",
 };
 
 const mebibytes = (kib) => sizeText(Math.round(kib / 1024));
@@ -70,6 +71,21 @@ export function summaryLine(samples) {
   }
   return `Browser: lowest ${mebibytes(Math.min(...figures))}, ` +
     `highest ${mebibytes(Math.max(...figures))}, latest ${mebibytes(figures.at(-1))}`;
+}
+
+const counted = (count, one, many) => `${count} ${count === 1 ? one : many}`;
+
+// The chart in words, for a screen reader: the span it shows, the browser's figures, the tab
+// selections reported and the recoveries the companion's comments told of.
+export function chartSummary(model, timeText) {
+  const selections = model.marks.filter(({ kind }) => kind === "selection").length;
+  const recoveries = model.marks.filter(({ kind }) => kind === "periodic" || kind === "tab");
+  const latest = recoveries.at(-1);
+  const browser = summaryLine(model.points.map(({ sample }) => sample)) ?? "Browser: no figure";
+  return `The last ${model.spanMinutes} minutes. ${browser}. ` +
+    `${counted(selections, "tab selection", "tab selections")} reported; ` +
+    `${counted(recoveries.length, "recovery", "recoveries")} known from QELM's comments` +
+    (latest ? `, the latest at ${timeText(latest.time)}.` : ".");
 }
 
 // One sample's figures, after its time as the popup writes it.
@@ -133,6 +149,7 @@ export function chartModel(history, now) {
   const yOrNull = (kib) => (kib === null ? null : place(y(kib)));
   return {
     plot: { ...kPlot },
+    spanMinutes: time.spanMs / 60000,
     browser: linePath(stretches(samples, (sample) => sample.browserKiB), x, y),
     pluginHost: linePath(stretches(samples, (sample) => sample.pluginHostKiB), x, y),
     load: linePath(load, x, loadY),
@@ -164,4 +181,19 @@ export function nearestPoint(points, x) {
     }
   }
   return nearest;
+}
+
+// The point a key moves the readout to from the point of the given time (null: none yet): the
+// arrows one point left or right, from none to the latest; Home and End to the oldest and the
+// latest. Null for any other key.
+export function pointByKey(points, time, key) {
+  const at = points.findIndex(({ sample }) => sample.time === time);
+  const last = points.length - 1;
+  const index = {
+    ArrowLeft: at < 0 ? last : Math.max(at - 1, 0),
+    ArrowRight: at < 0 ? last : Math.min(at + 1, last),
+    Home: 0,
+    End: last,
+  }[key];
+  return points[index] ?? null;
 }

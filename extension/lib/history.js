@@ -107,6 +107,11 @@ export class MemoryHistory {
     this.marks.push({ time: now, kind: "selection" });
   }
 
+  // Idle tabs unloaded: kept apart from the trims, for it frees memory.
+  markUnload(now) {
+    this.marks.push({ time: now, kind: "unload" });
+  }
+
   // A new comment of the companion: the moment its head names.
   markComment(comment, now) {
     const kind = commentKind(comment);

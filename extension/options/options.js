@@ -4,6 +4,7 @@ import {
   blacklistNames, changedValues, defaultValues, kSettings, programNameError, validate,
 } from "../lib/settings.js";
 import { effectiveOptions, kMemoryOptions, parseOption, readManaged } from "../lib/memory_options.js";
+import { showText } from "../lib/live.js";
 import { describe } from "../lib/view.js";
 
 // Either switch also has QELM nudge the window under the pointer after each comment, whatever
@@ -31,9 +32,14 @@ function showProgramList() {
     const remove = element("button", { type: "button", textContent: "Remove" });
     remove.setAttribute("aria-label", `Remove ${name}`);
     remove.addEventListener("click", () => {
+      const at = programs.indexOf(name);
       programs = programs.filter((other) => other !== name);
       edited = true;
       showProgramList();
+      // The keyboard stays in the list: on the Remove of the name that took this one's place, or
+      // on the field that adds one once the list is empty.
+      ($("programs").querySelectorAll("button")[Math.min(at, programs.length - 1)] ??
+        $("program-name")).focus();
     });
     const row = element("li");
     row.append(element("span", { textContent: name }), remove);
@@ -264,7 +270,7 @@ async function save() {
 // values until they are saved.
 function show(state) {
   const settings = state.state === "connected" ? state.status?.settings : null;
-  $("state").textContent = describe(state).line;
+  showText($("state"), describe(state).line);
   $("install").hidden = state.state !== "missing";
   $("editing").disabled = !settings;
   if (!settings) {

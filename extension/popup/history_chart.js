@@ -1,8 +1,11 @@
-// Draws the last hour of the memory figures into the popup's SVG, and the line under it: the
-// browser's lowest, highest and latest figure, or the figures of the point under the pointer.
+// Draws the last hour of the memory figures into the popup's SVG, with its description in words,
+// and the line under it: the browser's lowest, highest and latest figure, or the figures of the
+// point under the pointer or chosen with the keys.
 import {
-  chartModel, kChartSize, kMarkNames, nearestPoint, sampleLine, summaryLine,
+  chartModel, chartSummary, kChartSize, kMarkNames, nearestPoint, pointByKey, sampleLine,
+  summaryLine,
 } from "../lib/chart.js";
+import { showText } from "../lib/live.js";
 
 const kSvg = "http://www.w3.org/2000/svg";
 const $ = (id) => document.getElementById(id);
@@ -10,10 +13,11 @@ const $ = (id) => document.getElementById(id);
 const clock = (time) => new Date(time).toLocaleTimeString(
   [], { hour: "2-digit", minute: "2-digit", second: "2-digit" });
 
-// What the chart shows now (null while there is too little to draw), and where the pointer is
-// over it (null when it is not).
+// What the chart shows now (null while there is too little to draw), where the pointer is over
+// it (null when it is not), and the time of the figure chosen with the keys (null when none is).
 let model = null;
 let pointerX = null;
+let chosenTime = null;
 
 function svg(tag, attributes, ...children) {
   const element = document.createElementNS(kSvg, tag);
@@ -49,7 +53,8 @@ function marks({ plot, marks: all }) {
     if (kind === "selection") {
       return svg("path", { class: "mark selection", d: `M${x} ${bottom}l-3.5 6h7z` }, title);
     }
-    return svg("line", { class: `mark recovery ${kind}`, x1: x, x2: x, y1: plot.top, y2: bottom },
+    const drawn = kind === "unload" ? "unload" : "recovery";
+    return svg("line", { class: `mark ${drawn} ${kind}`, x1: x, x2: x, y1: plot.top, y2: bottom },
                title);
   });
 }
@@ -63,11 +68,18 @@ function lines({ browser, pluginHost, load, loadArea }) {
   ];
 }
 
+function shownPoint() {
+  if (chosenTime !== null) {
+    return model.points.find(({ sample }) => sample.time === chosenTime) ?? null;
+  }
+  return pointerX === null ? null : nearestPoint(model.points, pointerX);
+}
+
 function showPoint() {
   if (!model) {
     return;
   }
-  const point = pointerX === null ? null : nearestPoint(model.points, pointerX);
+  const point = shownPoint();
   const { plot } = model;
   const dot = (y, kind) => svg("circle", { class: `dot ${kind}`, cx: point.x, cy: y, r: 3 });
   $("chart-pointer").replaceChildren(...(point ? [
@@ -77,9 +89,12 @@ function showPoint() {
     ...(point.pluginHostY === null ? [] : [dot(point.pluginHostY, "plugin-host")]),
     ...(point.browserY === null ? [] : [dot(point.browserY, "browser")]),
   ] : []));
-  $("chart-line").textContent = point
+  // A point's figures are announced as the pointer or the keys move it; the summary, which changes
+  // with every new figure, is not.
+  $("chart-line").setAttribute("aria-live", point ? "polite" : "off");
+  showText($("chart-line"), point
     ? sampleLine(point.sample, clock(point.sample.time))
-    : summaryLine(model.points.map(({ sample }) => sample)) ?? "";
+    : summaryLine(model.points.map(({ sample }) => sample)) ?? "");
 }
 
 // The pointer's place in the chart's own units.
@@ -100,12 +115,28 @@ export function showHistory(history, now = Date.now()) {
   }
   $("chart").replaceChildren(...scales(model), ...lines(model), ...marks(model),
                              svg("g", { id: "chart-pointer" }));
+  showText($("chart-summary"),
+           `${chartSummary(model, clock)} The arrow keys, Home and End read out each figure.`);
   showPoint();
 }
 
 $("chart").setAttribute("viewBox", `0 0 ${kChartSize.width} ${kChartSize.height}`);
 $("chart").addEventListener("pointermove", (event) => {
   pointerX = placeOf(event);
+  chosenTime = null;
+  showPoint();
+});
+$("chart").addEventListener("keydown", (event) => {
+  const point = model && pointByKey(model.points, chosenTime, event.key);
+  if (point) {
+    event.preventDefault();
+    chosenTime = point.sample.time;
+    pointerX = null;
+    showPoint();
+  }
+});
+$("chart").addEventListener("blur", () => {
+  chosenTime = null;
   showPoint();
 });
 $("chart").addEventListener("pointerleave", () => {

@@ -1,6 +1,7 @@
 // The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
 // and the commands.
 import { kSamplePeriodMs } from "../lib/history.js";
+import { showLine, showText } from "../lib/live.js";
 import { mebibytes, metricsRows, parseMetrics } from "../lib/metrics.js";
 import { describe } from "../lib/view.js";
 import { showHistory } from "./history_chart.js";
@@ -41,26 +42,25 @@ const kStoppedBy = {
 };
 
 // What became of a companion that ended: stopped as asked, or ended unexpectedly and started
-// again.
+// again; as the line and the countdown to its start.
 function companionNotice({ endedAt, restartAt, restarted, stopped }) {
   if (stopped) {
-    return `QELM was stopped ${kStoppedBy[stopped.by]} at ${clock(stopped.at)}. ` +
-      "It stays stopped until you start it.";
+    return [`QELM was stopped ${kStoppedBy[stopped.by]} at ${clock(stopped.at)}. ` +
+      "It stays stopped until you start it."];
   }
   if (endedAt && restarted) {
-    return `QELM ended unexpectedly at ${clock(endedAt)} and was started again.`;
+    return [`QELM ended unexpectedly at ${clock(endedAt)} and was started again.`];
   }
   if (restartAt) {
-    return `${endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : ""}` +
-      `Starting it again in ${secondsUntil(restartAt)} s.`;
+    return [endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : "",
+            `Starting it again in ${secondsUntil(restartAt)} s.`];
   }
-  return "";
+  return [""];
 }
 
+// The notice stays in the page while empty (a live region must be there before its news).
 function showCompanionNotice(companion) {
-  const notice = companionNotice(companion);
-  $("notice").textContent = notice;
-  $("notice").hidden = !notice;
+  showLine($("notice"), ...companionNotice(companion));
 }
 
 const kTrims = {
@@ -138,11 +138,9 @@ function show(state) {
   last = state;
   const connected = state.state === "connected" && state.status;
   const running = Boolean(connected && state.status.running);
-  let line = describe(state).line;
-  if (state.retryAt && state.state !== "connected") {
-    line += `; trying again in ${secondsUntil(state.retryAt)} s`;
-  }
-  $("state").textContent = line;
+  const retrying = state.retryAt && state.state !== "connected";
+  showLine($("state"), describe(state).line,
+           retrying ? `; trying again in ${secondsUntil(state.retryAt)} s` : "");
   $("install").hidden = state.state !== "missing";
   showCompanionNotice(state.companion);
   // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
@@ -157,7 +155,7 @@ function show(state) {
   $("recover").disabled = !running;
   $("global").disabled = !connected;
   $("start-stop").disabled = !connected;
-  $("error").textContent = state.error ?? "";
+  showText($("error"), state.error ?? "");
 }
 
 // The background keeps a command's error and sends it with the state, to every page.

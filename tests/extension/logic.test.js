@@ -11,7 +11,8 @@ import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
 import { CompanionKeeper, kExitMetrics } from "../../extension/lib/keeper.js";
 import {
-  chartModel, nearestPoint, sampleLine, summaryLine, timeAxis, workingSetAxis,
+  chartModel, chartSummary, nearestPoint, pointByKey, sampleLine, summaryLine, timeAxis,
+  workingSetAxis,
 } from "../../extension/lib/chart.js";
 import { kHourMs, MemoryHistory } from "../../extension/lib/history.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
@@ -481,7 +482,7 @@ test("the working-set scale has a few round steps in one unit, from a few MiB to
 });
 
 test("the chart draws a vertex for each sample, breaks the line at a gap, and sums up the " +
-     "browser's figures", () => {
+     "browser's figures and its marks; the keys walk its points", () => {
   const history = new MemoryHistory();
   const now = 2 * kHourMs;
   const minutesAgo = (minutes) => now - minutes * 60000;
@@ -494,6 +495,8 @@ test("the chart draws a vertex for each sample, breaks the line at a gap, and su
   history.observe(running(4096 * 1024), minutesAgo(5));
   history.observe(running(3072 * 1024), minutesAgo(5) + 5000);
   history.markSelection(minutesAgo(10));
+  history.markComment("Memory Recovery Between A Tab Selection", minutesAgo(9));
+  history.markComment("Stopped Lumbrel's Memory Recovery", minutesAgo(8));
   const model = chartModel(history.recent(now), now);
   const vertex = "[\\d.]+ [\\d.]+";
   assert.match(model.browser, new RegExp(`^M${vertex}L${vertex}L${vertex}M${vertex}L${vertex}$`));
@@ -509,4 +512,13 @@ test("the chart draws a vertex for each sample, breaks the line at a gap, and su
                "Browser: lowest 900 MiB, highest 4.0 GiB, latest 3.0 GiB");
   assert.equal(sampleLine(model.points[1].sample, "12:00:00"),
                "12:00:00: browser 2.0 GiB, plug-in host not running, memory in use 45 %");
+  assert.equal(chartSummary(model, (time) => `${(now - time) / 60000} min ago`),
+               "The last 30 minutes. Browser: lowest 900 MiB, highest 4.0 GiB, latest 3.0 GiB. " +
+               "1 tab selection reported; 1 recovery known from QELM's comments, the latest at " +
+               "9 min ago.");
+  const walk = (...keys) => keys.reduce((time, key) =>
+    pointByKey(model.points, time, key)?.sample.time ?? time, null);
+  assert.equal(walk("ArrowLeft", "ArrowLeft"), minutesAgo(5));
+  assert.equal(walk("Home", "ArrowLeft", "ArrowRight"), minutesAgo(20) + 5000);
+  assert.equal(walk("End", "ArrowRight", "Tab"), minutesAgo(5) + 5000);
 });

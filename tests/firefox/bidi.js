@@ -133,6 +133,13 @@ export class Firefox {
     return deserialize(result.result);
   }
 
+  // Presses and releases each key in turn, as at a keyboard (WebDriver's keys: "\uE012" is Left).
+  pressKeys(context, ...keys) {
+    const actions = keys.flatMap((value) => [{ type: "keyDown", value }, { type: "keyUp", value }]);
+    return this.send("input.performActions",
+                     { context, actions: [{ type: "key", id: "keyboard", actions }] });
+  }
+
   // The PNG of the tab's whole page, or of the part the clip box (page coordinates) covers.
   async screenshot(context, clip) {
     const params = { context, origin: "document",

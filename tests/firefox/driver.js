@@ -13,6 +13,7 @@ export const extension = join(root, "extension");
 export const work = process.env.QELM_WORK;
 export const bin = process.env.QELM_BIN;
 const kWine = "/usr/lib/wine/wine64";
+const kAxe = readFileSync(join(root, "node_modules", "axe-core", "axe.min.js"), "utf8");
 
 const kPrefs = {
   // A background that Firefox may suspend would be after 0.1 s of idleness (milliseconds, 100 the
@@ -202,3 +203,17 @@ export const type = (firefox, tab, fields) => firefox.evaluate(tab, `(() => {
 })()`);
 export const badge = (firefox, tab) =>
   firefox.evaluate(tab, "browser.browserAction.getBadgeText({})");
+
+// axe-core's check of the page in the tab as it stands: says how many rules passed, and fails on
+// any rule broken, naming the elements that break it.
+export async function assertAccessible(firefox, tab, page) {
+  await firefox.activate(tab);
+  const { passes, violations } = await firefox.evaluate(tab, `(async () => {
+    if (!window.axe) { ${kAxe} }
+    const found = await axe.run(document);
+    return { passes: found.passes.length, violations: found.violations.map((rule) =>
+      rule.id + ": " + rule.nodes.map((node) => node.target)) };
+  })()`);
+  console.log(`axe-core on ${page}: ${passes} rules passed, ${violations.length} violated`);
+  assert.deepEqual(violations, [], page);
+}

@@ -11,27 +11,30 @@ import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { mebibytes } from "../../extension/lib/metrics.js";
 import {
-  badge, bin, click, companionPid, contentResidentKiB, eventually, extension, followRegistration,
-  homeWithHost, hostProcesses, hostStarts, lastStatus, launchWithExtension, linuxProcesses, msiexec,
-  openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type, work,
+  assertAccessible, badge, bin, click, companionPid, contentResidentKiB, eventually, extension,
+  followRegistration, homeWithHost, hostProcesses, hostStarts, lastStatus, launchWithExtension,
+  linuxProcesses, msiexec, openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type,
+  work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
 // QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the popup's dark screenshot.
+// The second Firefox profile shows them in the other look.
 const dark = process.env.QELM_COLOR_SCHEME === "dark";
-const kDarkPrefs = dark ? { "layout.css.prefers-color-scheme.content-override": 0 } : {};
+const [kTheme, kOtherTheme] = dark ? ["dark", "light"] : ["light", "dark"];
+const themePrefs = (theme) =>
+  ({ "layout.css.prefers-color-scheme.content-override": theme === "dark" ? 0 : 1 });
 // Pages may play sound at once, into Firefox's own stand-in for an audio device: this machine has
 // none, and without one no tab becomes audible.
-const kPrefs = { ...kDarkPrefs, "media.autoplay.default": 0,
-                 "media.cubeb.force_mock_context": true };
+const kSoundPrefs = { "media.autoplay.default": 0, "media.cubeb.force_mock_context": true };
 const kWine = "/usr/lib/wine/wine64";
 
 const homes = [];
 
-async function launchWithHome(withHost) {
+async function launchWithHome(withHost, theme = kTheme) {
   const home = withHost ? homeWithHost() : mkdtempSync(join(tmpdir(), "qelm-firefox-"));
   homes.push(home);
-  return launchWithExtension(home, kPrefs);
+  return launchWithExtension(home, { ...themePrefs(theme), ...kSoundPrefs });
 }
 
 async function saveScreenshot(firefox, tab, name, selector) {
@@ -142,9 +145,15 @@ test("the popup shows the figures and the badge the memory load, both following 
     // A periodic recovery's comment may have followed the tab selection's by now.
     await eventually("the latest comment", async () =>
       /^Memory Recovery/.test(await text(firefox, popupTab, "comment")));
+    // Enter on Remove takes the name out and leaves the focus in the list, on the field to add one.
+    await firefox.evaluate(optionsTab, "document.querySelector('#programs button').focus()");
     if (!dark) {
       await saveScreenshot(firefox, optionsTab, "options", "main");
     }
+    await assertAccessible(firefox, optionsTab, `the options page (${kTheme})`);
+    await firefox.pressKeys(optionsTab, kKeys.enter);
+    assert.deepEqual(await firefox.evaluate(optionsTab, `[document.activeElement.id,
+      document.querySelectorAll("#programs button").length]`), ["program-name", 0]);
   } finally {
     pluginHost.kill();
   }
@@ -159,6 +168,7 @@ const chartDrawn = (firefox, tab) => firefox.evaluate(tab, `(() => {
     selections: chart.querySelectorAll(".mark.selection").length,
   };
 })()`);
+const kKeys = { enter: "\uE007", end: "\uE010", left: "\uE012" };
 // Waits until what the popup's chart draws meets the condition, and answers it.
 const chartUntil = (what, condition) => eventually(what, async () => {
   const drawn = await chartDrawn(firefox, popupTab);
@@ -207,7 +217,21 @@ test("the popup's chart follows the memory figures as they come, with a mark for
                  /^.+: browser [\d,.]+ [MG]iB, plug-in host [\d,.]+ [MG]iB, memory in use \d+ %$/);
     assert.match(await chartLine(firefox, popupTab, null),
                  /^Browser: lowest [\d,.]+ [MG]iB, highest [\d,.]+ [MG]iB, latest [\d,.]+ [MG]iB$/);
+    // The keyboard alone: the chart takes the focus, and End and the left arrow move its readout.
+    await firefox.activate(popupTab);
+    await firefox.evaluate(popupTab, "document.getElementById('chart').focus()");
+    const readout = (key) => firefox.pressKeys(popupTab, key)
+      .then(() => text(firefox, popupTab, "chart-line"));
+    const readouts = [await readout(kKeys.end), await readout(kKeys.left)];
+    assert.ok(readouts.every((line) => /: browser .+ %$/.test(line)) && readouts[0] !== readouts[1],
+              readouts.join(" / "));
+    const [description, selections] = await firefox.evaluate(popupTab, `[document.getElementById(
+      document.getElementById("chart").getAttribute("aria-describedby")).textContent,
+      document.querySelectorAll("#chart .mark.selection").length]`);
+    assert.match(description, new RegExp(`^The last \\d+ minutes\\. Browser: lowest .+\\. ` +
+                                         `${selections} tab selections reported; `));
     await saveScreenshot(firefox, popupTab, "popup", "body");
+    await assertAccessible(firefox, popupTab, `the popup (${kTheme})`);
   } finally {
     pluginHost.kill();
   }
@@ -345,9 +369,10 @@ test("the port to the host stayed open for the whole session", () => {
 
 test("Stop in another Firefox profile: this one leaves the companion stopped and says who " +
      "stopped it, until the user starts it again", async () => {
-  const other = await launchWithHome(true);
+  const other = await launchWithHome(true, kOtherTheme);
   try {
-    const otherPopup = await openPopupInTab(other, await pageTab(other, "options/options.html"));
+    const otherOptions = await pageTab(other, "options/options.html");
+    const otherPopup = await openPopupInTab(other, otherOptions);
     await eventually("the other profile finds the companion", async () =>
       /^QELM is running/.test(await text(other, otherPopup, "state")));
     await click(other, otherPopup, "start-stop");
@@ -363,6 +388,11 @@ test("Stop in another Firefox profile: this one leaves the companion stopped and
     await eventually("both profiles see it", async () =>
       (await text(other, otherPopup, "state")) === `QELM is running (process ${pid})` &&
       (await text(firefox, popupTab, "notice")) === "");
+    // The pages in the other look, in this Firefox rather than one of their own.
+    await eventually("the other profile's chart", () =>
+      other.evaluate(otherPopup, "Boolean(document.querySelector('#chart .browser'))"));
+    await assertAccessible(other, otherOptions, `the options page (${kOtherTheme})`);
+    await assertAccessible(other, otherPopup, `the popup (${kOtherTheme})`);
   } finally {
     await other.close();
   }
@@ -469,7 +499,7 @@ test("an option that an administrator set by policy shows so on the options page
   writeFileSync(policies, JSON.stringify({ policies: { "3rdparty": { Extensions: {
     "qelm@qelm.org": { unloadIdleTabs: true } } } } }));
   // Firefox reads a policies.json other than the installation's only when run by automation.
-  const managed = await launchWithExtension(home, { ...kPrefs,
+  const managed = await launchWithExtension(home, { ...themePrefs(kTheme),
     "browser.policies.alternatePath": policies,
     "security.turn_off_all_security_so_that_viruses_can_take_over_this_computer": true,
   }, { MOZ_DISABLE_NONLOCAL_CONNECTIONS: "1" });
@@ -528,7 +558,7 @@ test("uninstall and upgrade while Firefox runs: the programs end before their fi
   const home = mkdtempSync(join(tmpdir(), "qelm-firefox-"));
   homes.push(home);
   const stopFollowing = followRegistration(home);
-  const installed = await launchWithExtension(home, kDarkPrefs);
+  const installed = await launchWithExtension(home, themePrefs(kTheme));
   try {
     const options = await pageTab(installed, "options/options.html");
     const popup = await openPopupInTab(installed, options);
@@ -543,8 +573,8 @@ test("uninstall and upgrade while Firefox runs: the programs end before their fi
     const upgradedAt = Date.now();
     const upgraded = await eventually("the new host and companion", () => {
       const now = programs(home);
-      return now.hosts.some((pid) => !before.hosts.includes(pid)) && companionPid() !== first &&
-        companionPid() && now;
+      return now.hosts.some((pid) => !before.hosts.includes(pid)) && now.companions.length > 0 &&
+        companionPid() !== first && companionPid() && now;
     }, 10000);
     console.log(`after the upgrade (${Date.now() - upgradedAt} ms):`, upgraded,
                 readdirSync(folder));

@@ -14,7 +14,8 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     HostProcess host;
 
     EXPECT_EQ(host.Ask(R"({"id":1,"cmd":"hello"})"),
-              R"({"id":1,"installed":null,"ok":true,"running":false,"version":"1.0.0.1"})");
+              R"({"id":1,"installed":null,"ok":true,"running":false,"version":")" QELM_VERSION
+              R"("})");
     const std::string started = host.Ask(R"({"id":2,"cmd":"start"})");
     EXPECT_TRUE(Contains(started, R"("ok":true)") && Contains(started, R"("started":true)"))
         << started;

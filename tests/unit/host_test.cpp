@@ -88,7 +88,7 @@ TEST_F(Host, BadRequestsAreAnsweredWithTheirIdAndChangeNothing) {
 TEST_F(Host, HelloAndStatusTellWhatRunsAndEveryValueByItsName) {
     EXPECT_EQ(Ask({{"id", 1}, {"cmd", "hello"}}), (json{{"id", 1},
                                                         {"ok", true},
-                                                        {"version", "1.0.0.1"},
+                                                        {"version", QELM_VERSION},
                                                         {"running", false},
                                                         {"installed", nullptr}}));
     StartCompanion();

@@ -23,7 +23,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr char kVersion[] = "1.0.0.1";
+constexpr char kVersion[] = QELM_VERSION;
 constexpr std::uint32_t kStartWaitMs = 10000;
 
 // A request that cannot be carried out, with the line that says why.

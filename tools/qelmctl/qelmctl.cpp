@@ -125,19 +125,37 @@ bool WaitForHostsToEnd(std::uint32_t timeoutMs) {
     return true;
 }
 
+// The running companion; one that a host was starting as it closed may not show its window yet,
+// and is waited for at most timeoutMs. None when no qelm.exe runs.
+std::optional<Companion> CompanionOnceStarted(std::uint32_t timeoutMs) {
+    constexpr std::uint32_t kLookEveryMs = 100;
+    for (std::uint32_t waited = 0;; waited += kLookEveryMs) {
+        if (const auto companion = FindCompanion()) {
+            return companion;
+        }
+        if (waited >= timeoutMs || FindProcessIdByName(u"qelm.exe") == 0) {
+            return std::nullopt;
+        }
+        platform::PauseFor(kLookEveryMs);
+    }
+}
+
 // What the installer runs before it looks for files in use: every host closes its port and ends,
-// so that no browser starts the companion again from files about to go, and the companion is
-// asked to end as the extension's Stop does, leaving its exit status.
+// so that no browser starts the companion again from files about to go; then the companion, also
+// one that a host was just starting, is asked to end as the extension's Stop does, leaving its
+// exit status.
 int ExitForInstaller(Io& io) {
     constexpr std::uint32_t kHostsEndWaitMs = 5000;
+    constexpr std::uint32_t kStartingWaitMs = 5000;
     const auto closing = platform::CreateNamedEvent(kCloseHostsEventName);
     if (closing) {
         platform::SignalEvent(closing);
     }
-    const auto companion = FindCompanion();
+    const bool hostsEnded = WaitForHostsToEnd(kHostsEndWaitMs);
+    const auto companion = CompanionOnceStarted(kStartingWaitMs);
     int result =
         companion ? ReportExit(AskToExit(*companion, kQelmExitMessageName, 0, 0), io) : kExitOk;
-    if (!WaitForHostsToEnd(kHostsEndWaitMs)) {
+    if (!hostsEnded) {
         io.err << "a qelm-host.exe is still running " << kHostsEndWaitMs / 1000
                << " seconds after it was told to close\n";
         result = kExitFailed;
