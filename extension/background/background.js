@@ -237,8 +237,10 @@ function relieveMemory(status) {
 // the browser's memory for real.
 async function unloadIdle() {
   const now = Date.now();
-  const chosen = tabsToUnload(await browser.tabs.query({}), now,
-                              memoryOptions.values.unloadAfterMinutes);
+  // The extension's own pages stay: one unloaded would come back after the extension's removal.
+  const own = browser.runtime.getURL("");
+  const tabs = (await browser.tabs.query({})).filter((tab) => !tab.url?.startsWith(own));
+  const chosen = tabsToUnload(tabs, now, memoryOptions.values.unloadAfterMinutes);
   if (chosen.length > 0) {
     await browser.tabs.discard(chosen.map((tab) => tab.id));
     recoveries.add({ kind: "unload", time: now, tabs: chosen.length });
