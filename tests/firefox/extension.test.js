@@ -256,7 +256,7 @@ test("the popup says what a tab selection's recovery did, from the figures that 
                     JSON.parse(line.slice(line.indexOf("{"))).totals?.browser?.workingSetKiB])
     .filter(([, kib]) => kib);
   const matches = sent.some(([t, b]) => mebibytes(b) === before && sent.some(([u, a]) =>
-    u > t && u <= t + 20000 && mebibytes(a) === after && mebibytes(b - a) === moved &&
+    u > t && u <= t + 20000 && mebibytes(a) === after && mebibytes(Math.max(b - a, 0)) === moved &&
     sent.some(([v, l]) => v >= u + 40000 && v <= u + 80000 && mebibytes(l) === later &&
                           mebibytes(Math.min(Math.max(l - a, 0), b - a)) === back)));
   assert.ok(matches, `"${sentence}" (${figures}) is not what was sent`);
