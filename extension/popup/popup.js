@@ -1,7 +1,8 @@
 // The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
 // and the commands.
-import { kSamplePeriodMs } from "../lib/history.js";
-import { clock, counted, t, translatePage } from "../lib/i18n.js";
+import { markName } from "../lib/chart.js";
+import { commentKind, kSamplePeriodMs } from "../lib/history.js";
+import { clock, counted, t, translatePage, uiLanguage } from "../lib/i18n.js";
 import { showLine, showText } from "../lib/live.js";
 import { mebibytes, metricsRows, parseMetrics, percent } from "../lib/metrics.js";
 import { describe } from "../lib/view.js";
@@ -32,6 +33,11 @@ function showComment(comment, seenAt) {
   // The companion's comments carry blank lines and a trailing line feed of their own.
   $("comment").textContent = (comment ?? "").replace(/\s*\n\s*/g, "\n").trim();
   $("comment-time").textContent = seenAt ? t("commentAt", clock(seenAt)) : "";
+  // The comment stays as the companion wrote it, in English; in another language a line under it
+  // says what it stands for.
+  const kind = comment && !uiLanguage().startsWith("en") ? commentKind(comment) : undefined;
+  $("comment-meaning").hidden = !kind;
+  $("comment-meaning").textContent = kind ? markName(kind) : "";
 }
 
 const stoppedBy = (by) => ({
