@@ -2,11 +2,13 @@
 // and the options page speak it, and no text is cut off or runs out of its box, the popup's
 // width being fixed.
 import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
-import { test } from "node:test";
+import { after, before, test } from "node:test";
 import {
   eventually, extension, homeWithHost, launchWithExtension, openPopupInTab, pageTab, root, text,
+  work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -31,6 +33,14 @@ async function saveScreenshot(firefox, tab, name) {
   mkdirSync(screenshots, { recursive: true });
   writeFileSync(join(screenshots, `${name}.png`), await firefox.screenshot(tab, clip));
 }
+
+// The companion runs only beside a browser: the stand-in, as firefox.exe.
+let standIn;
+before(() => {
+  standIn = spawn("/usr/lib/wine/wine64", [join(work, "firefox.exe"), "--inner", "--content", "1"],
+                  { stdio: "ignore" });
+});
+after(() => standIn.kill());
 
 for (const lang of ["de", "ja", "ru"]) {
   test(`in ${lang}, both pages speak it, with the chart and figures, and nothing overflows`,
