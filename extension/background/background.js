@@ -6,6 +6,7 @@
 import { coalesced } from "../lib/coalesce.js";
 import { commentKind, kHourMs, MemoryHistory } from "../lib/history.js";
 import { HostConnection, replyError } from "../lib/host.js";
+import { t } from "../lib/i18n.js";
 import { CompanionKeeper } from "../lib/keeper.js";
 import { effectiveOptions, readManaged } from "../lib/memory_options.js";
 import { parseMetrics } from "../lib/metrics.js";
@@ -173,17 +174,17 @@ async function ask(cmd, fields, { byUser = true, kind = "now" } = {}) {
 
 // One tab report at a time: switching through many tabs quickly sends two, not a queue that
 // would hold up the popup's and the options page's commands.
-const kTabReportFailed = "the tab selection was not reported: ";
+let tabReportError = null;
 const reportTab = coalesced(async () => {
   try {
     await host.request("tab");
     noticeTabReport("tab");
-    if (host.error?.startsWith(kTabReportFailed)) {
+    if (host.error === tabReportError) {
       host.error = null;
     }
     showState();
   } catch (error) {
-    host.error = kTabReportFailed + error.message;
+    host.error = tabReportError = t("errorTabNotReported", error.message);
     showState();
   }
 });

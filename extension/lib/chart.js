@@ -1,7 +1,8 @@
 // The popup's chart of the last hour as plain data: paths, ticks, marks and the lines of text
 // that the popup turns into SVG elements. Places are in the chart's own units (its viewBox).
 import { kHourMs } from "./history.js";
-import { sizeText } from "./metrics.js";
+import { counted, t, uiLanguage } from "./i18n.js";
+import { percent, sizeText } from "./metrics.js";
 
 export const kChartSize = { width: 328, height: 150 };
 // Room on the left for the working-set labels, on the right for the memory load's, below for
@@ -18,7 +19,8 @@ export function timeAxis(oldestAgeMs) {
   const [span, step] = kTimeSpans.find(([longest]) => longest >= minutes) ?? kTimeSpans.at(-1);
   const ticks = [];
   for (let ago = span; ago >= 0; ago -= step) {
-    const label = ago === span ? `${ago} min ago` : ago === 0 ? "now" : `${ago} min`;
+    const label = ago === span ? t("axisMinutesAgo", ago) : ago === 0 ? t("axisNow")
+      : t("axisMinutes", ago);
     ticks.push({ minutesAgo: ago, label });
   }
   return { spanMs: span * 60000, ticks };
@@ -28,12 +30,12 @@ export function timeAxis(oldestAgeMs) {
 const kMostSteps = 4;
 const kMiBSteps = [1, 2, 5, 10, 20, 50, 100, 200, 250];
 const kGiBSteps = [0.5, 1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000];
-const kTickNumber = new Intl.NumberFormat("en-US", { maximumFractionDigits: 2 });
 
 function scale(step, count, unit, kibPerUnit) {
+  const number = new Intl.NumberFormat(uiLanguage(), { maximumFractionDigits: 2 });
   const ticks = Array.from({ length: count + 1 }, (_, i) => ({
     kib: i * step * kibPerUnit,
-    label: i === 0 ? "0" : `${kTickNumber.format(i * step)} ${unit}`,
+    label: i === 0 ? number.format(0) : t(unit, number.format(i * step)),
   }));
   return { topKiB: count * step * kibPerUnit, ticks };
 }
@@ -43,23 +45,23 @@ export function workingSetAxis(highestKiB) {
   for (const step of kMiBSteps) {
     const count = Math.max(1, Math.ceil(highestMiB / step));
     if (count <= kMostSteps && count * step < 1024) {
-      return scale(step, count, "MiB", 1024);
+      return scale(step, count, "unitMiB", 1024);
     }
   }
   const highestGiB = highestMiB / 1024;
   const step = kGiBSteps.find((each) => Math.ceil(highestGiB / each) <= kMostSteps) ??
     kGiBSteps.at(-1);
-  return scale(step, Math.ceil(highestGiB / step), "GiB", 1024 * 1024);
+  return scale(step, Math.ceil(highestGiB / step), "unitGiB", 1024 * 1024);
 }
 
-export const kMarkNames = {
-  selection: "Tab selection reported",
-  start: "Recovery started",
-  periodic: "Periodic recovery",
-  tab: "Recovery after a tab selection",
-  stop: "Recovery stopped",
-  unload: "Idle tabs unloaded",
-};
+export const markName = (kind) => ({
+  selection: t("markSelection"),
+  start: t("markStart"),
+  periodic: t("markPeriodic"),
+  tab: t("markTab"),
+  stop: t("markStop"),
+  unload: t("markUnload"),
+})[kind];
 
 const mebibytes = (kib) => sizeText(Math.round(kib / 1024));
 
@@ -69,11 +71,9 @@ export function summaryLine(samples) {
   if (figures.length === 0) {
     return null;
   }
-  return `Browser: lowest ${mebibytes(Math.min(...figures))}, ` +
-    `highest ${mebibytes(Math.max(...figures))}, latest ${mebibytes(figures.at(-1))}`;
+  return t("chartBrowserFigures", mebibytes(Math.min(...figures)), mebibytes(Math.max(...figures)),
+           mebibytes(figures.at(-1)));
 }
-
-const counted = (count, one, many) => `${count} ${count === 1 ? one : many}`;
 
 // The chart in words, for a screen reader: the span it shows, the browser's figures, the tab
 // selections reported and the recoveries the companion's comments told of.
@@ -81,18 +81,21 @@ export function chartSummary(model, timeText) {
   const selections = model.marks.filter(({ kind }) => kind === "selection").length;
   const recoveries = model.marks.filter(({ kind }) => kind === "periodic" || kind === "tab");
   const latest = recoveries.at(-1);
-  const browser = summaryLine(model.points.map(({ sample }) => sample)) ?? "Browser: no figure";
-  return `The last ${model.spanMinutes} minutes. ${browser}. ` +
-    `${counted(selections, "tab selection", "tab selections")} reported; ` +
-    `${counted(recoveries.length, "recovery", "recoveries")} known from QELM's comments` +
-    (latest ? `, the latest at ${timeText(latest.time)}.` : ".");
+  const browser = summaryLine(model.points.map(({ sample }) => sample)) ??
+    t("chartBrowserNoFigure");
+  const known = latest
+    ? counted(recoveries.length, "chartRecoveryOneLatest", "chartRecoveriesLatest",
+              timeText(latest.time))
+    : counted(recoveries.length, "chartRecoveryOne", "chartRecoveries");
+  return t("chartSummary", model.spanMinutes, browser,
+           counted(selections, "chartSelectionOne", "chartSelections"), known);
 }
 
 // One sample's figures, after its time as the popup writes it.
 export function sampleLine(sample, timeText) {
-  const figure = (kib) => (kib === null ? "not running" : mebibytes(kib));
-  return `${timeText}: browser ${figure(sample.browserKiB)}, ` +
-    `plug-in host ${figure(sample.pluginHostKiB)}, memory in use ${sample.memoryLoad} %`;
+  const figure = (kib) => (kib === null ? t("notRunning") : mebibytes(kib));
+  return t("chartPoint", timeText, figure(sample.browserKiB), figure(sample.pluginHostKiB),
+           percent(sample.memoryLoad));
 }
 
 // The samples cut into the stretches a line joins: a gap or a missing figure ends one.
@@ -160,7 +163,7 @@ export function chartModel(history, now) {
       anchor: i === 0 ? "start" : i === ticks.length - 1 ? "end" : "middle",
     })),
     workingSetTicks: workingSet.ticks.map(({ kib, label }) => ({ y: place(y(kib)), label })),
-    loadTicks: [50, 100].map((percent) => ({ y: place(loadY(percent)), label: `${percent} %` })),
+    loadTicks: [50, 100].map((load) => ({ y: place(loadY(load)), label: percent(load) })),
     marks: marks.map(({ time: at, kind }) => ({ x: place(x(at)), kind, time: at })),
     points: samples.map((sample) => ({
       x: place(x(sample.time)),

@@ -1,5 +1,6 @@
 // The native port to qelm-host.exe: requests with their replies, the host's status events, and
 // a new connection with a growing delay whenever the port closes.
+import { t } from "./i18n.js";
 import { Backoff, kSpread } from "./reconnect.js";
 
 export const kHostName = "qelm";
@@ -9,9 +10,7 @@ export const kAnswerTimeoutMs = 20000;
 // the companion ends with the host, which the user should know.
 export function replyError(reply) {
   return reply.outlivesHost === false
-    ? "QELM was started inside the browser's job for its host: it ends whenever the host ends, " +
-      "and is started again then"
-    : null;
+    ? t("errorInsideJob") : null;
 }
 
 // While the installer removes or replaces QELM, the first try waits this long, so that the
@@ -125,14 +124,14 @@ export class HostConnection {
 
   request(cmd, fields = {}) {
     if (!this.port) {
-      return Promise.reject(new Error("the host qelm is not connected"));
+      return Promise.reject(new Error(t("errorNotConnected")));
     }
     const id = this.nextId++;
     const port = this.port;
     return new Promise((resolve, reject) => {
       const timer = this.setTimer(() => {
         this.pending.delete(id);
-        reject(new Error(`the host did not answer "${cmd}" within ${kAnswerTimeoutMs / 1000} s`));
+        reject(new Error(t("errorNoAnswer", cmd, kAnswerTimeoutMs / 1000)));
       }, kAnswerTimeoutMs);
       this.pending.set(id, { resolve, reject, timer });
       try {
@@ -174,7 +173,7 @@ export class HostConnection {
     if (message.ok) {
       waiting.resolve(message);
     } else {
-      waiting.reject(new Error(message.error ?? "the host refused without saying why"));
+      waiting.reject(new Error(message.error ?? t("errorNoReason")));
     }
   }
 
@@ -194,13 +193,13 @@ export class HostConnection {
     const missing = /No such native application/i.test(reason ?? "");
     for (const id of [...this.pending.keys()]) {
       this.settle(id).reject(
-        new Error(missing ? "the host qelm is not installed" : "the host qelm went away"));
+        new Error(missing ? t("errorNotInstalled") : t("errorWentAway")));
     }
     if (this.replacing && this.now() - this.replacing.since >= kReplaceWaitMs) {
       this.replacing = null;
     }
     this.state = missing ? "missing" : this.replacing ? "replacing" : "lost";
-    this.error = missing || this.replacing ? null : reason || "the host qelm ended";
+    this.error = missing || this.replacing ? null : reason || t("errorEnded");
     this.status = null;
     // Only a connection that held for a while shows the host is sound again; one that dies
     // right after its greeting keeps the delay growing.

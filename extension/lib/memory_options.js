@@ -1,26 +1,17 @@
 // The extension's own options for memory pressure, kept in storage.local; an administrator may
 // set any of them through Firefox's enterprise policies (storage.managed), and then they are
 // fixed for the user.
+import { t } from "./i18n.js";
 
 export const kMemoryOptions = [
   { name: "pressureRecovery", kind: "switch", default: false,
-    label: "Recover when memory runs short",
-    help: "Asks QELM for a recovery when the memory in use reaches the level below, at most " +
-      "every 5 minutes and less often while recoveries do not help. A recovery trims the " +
-      "working sets, which frees no memory: Windows keeps the pages on standby and the browser " +
-      "takes them back as it needs them." },
+    label: t("optionPressureRecovery"), help: t("optionPressureRecoveryHelp") },
   { name: "pressurePercent", kind: "percent", default: 85, min: 1, max: 99,
-    label: "Memory in use that counts as short",
-    help: "Of the machine's physical memory, in percent." },
+    label: t("optionPressurePercent"), help: t("optionPressurePercentHelp") },
   { name: "unloadIdleTabs", kind: "switch", default: false,
-    label: "Unload idle tabs when memory runs short",
-    help: "Unloads the tabs left unused longest, which frees their memory for real. An unloaded " +
-      "tab stays in the tab bar and loads again, from the network, when you select it. Never " +
-      "unloaded: the tab in view in each window, pinned tabs, tabs playing sound, sharing the " +
-      "camera, microphone or screen, or still loading, and about: pages." },
+    label: t("optionUnloadIdleTabs"), help: t("optionUnloadIdleTabsHelp") },
   { name: "unloadAfterMinutes", kind: "minutes", default: 30, min: 0, max: 1440,
-    label: "Unused for at least",
-    help: "0 unloads every tab that is not in view." },
+    label: t("optionUnloadAfterMinutes"), help: t("optionUnloadAfterMinutesHelp") },
 ];
 
 export const memoryOptionDefaults = () =>
@@ -55,7 +46,7 @@ export function parseOption(option, given) {
   }
   const value = /^\s*\d+\s*$/.test(String(given)) ? Number(given) : NaN;
   return isValid(option, value) ? { value }
-    : { error: `Type a whole number from ${option.min} to ${option.max}.` };
+    : { error: t("optionNotNumber", option.min, option.max) };
 }
 
 // What storage.managed holds; nothing where no policy or no managed storage exists.

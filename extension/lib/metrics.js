@@ -2,6 +2,7 @@
 //   "Browser WorkingSetSize = 123456K \nPlugin-Container WorkingSetSize = 2048K\n
 //    \nMemory in usage:      45%\nPhysical memory:   16384M ...".
 // A text without the memory lines (the notice written at exit, or none) gives null.
+import { counted, t, uiLanguage } from "./i18n.js";
 
 const kMemoryLines = [
   { key: "memoryLoad", label: "Memory in usage", unit: "%" },
@@ -37,40 +38,38 @@ export function parseMetrics(text) {
   return figures;
 }
 
-const kGrouped = new Intl.NumberFormat("en-US");
-const kOneDecimal = new Intl.NumberFormat("en-US", { minimumFractionDigits: 1,
-                                                     maximumFractionDigits: 1 });
+const grouped = (number) => new Intl.NumberFormat(uiLanguage()).format(number);
+const oneDecimal = (number) => new Intl.NumberFormat(uiLanguage(), { minimumFractionDigits: 1,
+                                                                     maximumFractionDigits: 1 })
+  .format(number);
+
+export const percent = (figure) => t("percent", figure);
 
 // "Firefox's working set (7 processes)", as the host sums it.
 export function browserLabel(browser) {
   const name = browser.name === "palemoon.exe" ? "Pale Moon" : "Firefox";
-  const count = browser.processes;
-  return `${name}'s working set (${count} process${count === 1 ? "" : "es"})`;
+  return counted(browser.processes, "browserWorkingSetOne", "browserWorkingSetMany", name);
 }
 
 // A working set in KiB, grouped; "not running" for a process that was not found.
 export function kibibytes(figure) {
-  return figure === null ? "not running" : `${kGrouped.format(figure)} KiB`;
+  return figure === null ? t("notRunning") : t("unitKiB", grouped(figure));
 }
 
 // A working set in KiB as MiB or GiB; "not running" for none.
 export function mebibytes(kib) {
-  return kib === null || kib === undefined ? "not running" : sizeText(Math.round(kib / 1024));
+  return kib === null || kib === undefined ? t("notRunning") : sizeText(Math.round(kib / 1024));
 }
 
 // Mebibytes in the largest unit that keeps at least one whole one.
 export function sizeText(mebibytes) {
   if (mebibytes >= 1024 * 1024) {
-    return `${kOneDecimal.format(mebibytes / (1024 * 1024))} TiB`;
+    return t("unitTiB", oneDecimal(mebibytes / (1024 * 1024)));
   }
   if (mebibytes >= 1024) {
-    return `${kOneDecimal.format(mebibytes / 1024)} GiB`;
+    return t("unitGiB", oneDecimal(mebibytes / 1024));
   }
-  return `${kGrouped.format(mebibytes)} MiB`;
-}
-
-function freeOf(total, free) {
-  return `${sizeText(free)} free of ${sizeText(total)}`;
+  return t("unitMiB", grouped(mebibytes));
 }
 
 // The figures as a person reads them: [label, value] rows. The working sets are the host's sums
@@ -82,14 +81,13 @@ export function metricsRows(figures, totals) {
   const pluginHost = totals ? totals.pluginHost : undefined;
   return [
     browser ? [browserLabel(browser), mebibytes(browser.workingSetKiB)]
-      : ["Browser working set", kibibytes(figures.browserKiB)],
-    pluginHost !== undefined
-      ? ["Plug-in host working set", pluginHost ? mebibytes(pluginHost.workingSetKiB)
-                                                : "not running"]
-      : ["Plug-in host working set", kibibytes(figures.pluginHostKiB)],
-    ["Memory in use (whole machine)", `${figures.memoryLoad} %`],
-    ["Physical memory", freeOf(figures.physical, figures.freePhysical)],
-    ["Committed memory", `${sizeText(figures.pagingFile - figures.freePagingFile)} of ` +
-      `${sizeText(figures.pagingFile)} limit`],
+      : [t("metricBrowser"), kibibytes(figures.browserKiB)],
+    [t("metricPluginHost"), pluginHost === undefined ? kibibytes(figures.pluginHostKiB)
+      : pluginHost ? mebibytes(pluginHost.workingSetKiB) : t("notRunning")],
+    [t("metricLoad"), percent(figures.memoryLoad)],
+    [t("metricPhysical"), t("metricFreeOf", sizeText(figures.freePhysical),
+                            sizeText(figures.physical))],
+    [t("metricCommitted"), t("metricCommitOf", sizeText(figures.pagingFile - figures.freePagingFile),
+                             sizeText(figures.pagingFile))],
   ];
 }

@@ -1,28 +1,29 @@
 // The settings the companion reads from its key, as the options page shows them. The defaults
 // are the ones the companion writes when it creates the key.
+import { t } from "./i18n.js";
 
 export const kSettings = [
-  { name: "app_1", kind: "switch", default: 1, label: "Recover the browser's memory",
-    help: "on every periodic recovery and after every tab selection" },
+  { name: "app_1", kind: "switch", default: 1, label: t("settingApp1"),
+    help: t("settingApp1Help") },
   { name: "activateKVDisplayEvents", kind: "switch", default: 0,
-    label: "Show a comment after each recovery",
-    help: "also as a desktop notification" },
-  { name: "activateVisualAcc", kind: "switch", default: 0, label: "Beep on each recovery",
-    help: "and show its comment; four falling tones when QELM ends" },
+    label: t("settingActivateKVDisplayEvents"),
+    help: t("settingActivateKVDisplayEventsHelp") },
+  { name: "activateVisualAcc", kind: "switch", default: 0, label: t("settingActivateVisualAcc"),
+    help: t("settingActivateVisualAccHelp") },
   { name: "startupDelay", kind: "minutes", default: 0, min: 0, max: 1440,
-    label: "Wait before the first recovery", help: "after QELM starts" },
+    label: t("settingStartupDelay"), help: t("settingStartupDelayHelp") },
   { name: "tabDelay", kind: "minutes", default: 0, min: 0, max: 1440,
-    label: "Wait after a tab selection", help: "0 means six seconds" },
+    label: t("settingTabDelay"), help: t("settingTabDelayHelp") },
   { name: "primaryTimeout", kind: "minutes", default: 1, min: 1, max: 1440,
-    label: "Recover every", help: "the periodic recovery" },
-  { name: "global", kind: "switch", default: 0, label: "Global mode",
-    help: "recover the memory of every program, keep running without the browser, refuse to stop" },
-  { name: "blacklist", kind: "list", default: "none", label: "Programs global mode leaves alone",
-    help: "executable names, such as notepad.exe, in any case; none by default" },
+    label: t("settingPrimaryTimeout"), help: t("settingPrimaryTimeoutHelp") },
+  { name: "global", kind: "switch", default: 0, label: t("settingGlobal"),
+    help: t("settingGlobalHelp") },
+  { name: "blacklist", kind: "list", default: "none", label: t("settingBlacklist"),
+    help: t("settingBlacklistHelp") },
   { name: "activateKVXEventLogging", kind: "switch", default: 0,
-    label: "Record start and stop in the Windows event log", help: "source QELM" },
-  { name: "activateKVXonStartup", kind: "switch", default: 0, label: "On-start-up flag",
-    help: "kept for the add-on; QELM itself does not act on it" },
+    label: t("settingActivateKVXEventLogging"), help: t("settingActivateKVXEventLoggingHelp") },
+  { name: "activateKVXonStartup", kind: "switch", default: 0, label: t("settingActivateKVXonStartup"),
+    help: t("settingActivateKVXonStartupHelp") },
 ];
 
 // The companion stores an empty list as this word, which names no program.
@@ -48,22 +49,22 @@ export function blacklistText(names) {
 // Why the name cannot go into the list, or null when it can.
 export function programNameError(name, names) {
   if (name === "") {
-    return "Type an executable's name, such as notepad.exe.";
+    return t("programNameEmpty");
   }
   if (kForbidden.test(name)) {
-    return 'A name has no folder and none of \\ / : * ? " < > | ;';
+    return t("programNameForbidden");
   }
   if (!/\.[^.]+$/.test(name)) {
-    return "A name ends with the program's extension, such as .exe.";
+    return t("programNameExtension");
   }
   if (name.length > kLongestName) {
-    return `A name has at most ${kLongestName} characters.`;
+    return t("programNameLong", kLongestName);
   }
   if (name.toLowerCase() === kNoProgram) {
-    return `"${kNoProgram}" is how QELM writes an empty list.`;
+    return t("programNameNone", kNoProgram);
   }
   if (names.some((other) => other.toLowerCase() === name.toLowerCase())) {
-    return `${name} is in the list already.`;
+    return t("programNameTwice", name);
   }
   return null;
 }
@@ -71,11 +72,11 @@ export function programNameError(name, names) {
 function minutesError(setting, given) {
   const text = String(given).trim();
   if (!/^\d+$/.test(text)) {
-    return `Type a whole number of minutes from ${setting.min} to ${setting.max}.`;
+    return t("minutesNotNumber", setting.min, setting.max);
   }
   const minutes = Number(text);
   if (minutes < setting.min || minutes > setting.max) {
-    return `From ${setting.min} to ${setting.max} minutes.`;
+    return t("minutesOutOfRange", setting.min, setting.max);
   }
   return null;
 }
@@ -102,7 +103,7 @@ export function validate(form) {
       const wrong = names.map((name, at) => [name, programNameError(name, names.slice(0, at))])
         .find(([, error]) => error);
       if (wrong) {
-        errors[setting.name] = `${wrong[0]}: ${wrong[1]}`;
+        errors[setting.name] = t("programNameWrong", wrong[0], wrong[1]);
       } else {
         values[setting.name] = blacklistText(names);
       }

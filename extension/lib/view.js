@@ -1,4 +1,5 @@
 // What the toolbar button and the popup say about the host and the companion.
+import { t } from "./i18n.js";
 import { browserLabel, mebibytes, parseMetrics } from "./metrics.js";
 
 export const kInstallCommand = "qelmctl install";
@@ -7,33 +8,34 @@ export const kInstallCommand = "qelmctl install";
 export function describe(host) {
   if (host.state === "missing") {
     return {
-      line: "QELM is not installed",
+      line: t("hostMissing"),
       badge: "!",
       color: "#d70022",
-      title: `QELM is not installed (install it, or run ${kInstallCommand})`,
+      title: t("hostMissingTitle", kInstallCommand),
     };
   }
   if (host.state === "replacing") {
-    const line = "QELM is being uninstalled or upgraded";
-    return { line, badge: "off", color: "#5b5b66", title: line };
+    const line = t("hostReplacing");
+    return { line, badge: t("badgeOff"), color: "#5b5b66", title: line };
   }
   if (host.state !== "connected" || !host.status) {
-    const line = host.state === "lost" ? "The QELM host has ended" : "Connecting to the QELM host";
-    return { line, badge: "!", color: "#d70022", title: `QELM: ${line.toLowerCase()}` };
+    const line = host.state === "lost" ? t("hostLost") : t("hostConnecting");
+    return { line, badge: "!", color: "#d70022", title: t("buttonTitle", line) };
   }
   if (!host.status.running) {
-    return { line: "QELM is not running", badge: "off", color: "#5b5b66",
-             title: "QELM is not running" };
+    return { line: t("companionNotRunning"), badge: t("badgeOff"), color: "#5b5b66",
+             title: t("companionNotRunning") };
   }
   const figures = parseMetrics(host.status.metrics);
   const browser = host.status.totals?.browser;
   return {
-    line: `QELM is running (process ${host.status.pid})`,
+    line: t("companionRunning", host.status.pid),
     badge: figures ? `${figures.memoryLoad}%` : "",
     color: "#0060df",
-    title: figures ? `QELM: memory in use ${figures.memoryLoad} %` +
-      (browser ? `; ${browserLabel(browser)} ${mebibytes(browser.workingSetKiB)}` : "")
-      : "QELM is running",
+    title: !figures ? t("companionRunningTitle")
+      : browser ? t("buttonTitleWithBrowser", figures.memoryLoad, browserLabel(browser),
+                    mebibytes(browser.workingSetKiB))
+      : t("buttonTitleLoad", figures.memoryLoad),
   };
 }
 

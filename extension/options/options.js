@@ -4,15 +4,13 @@ import {
   blacklistNames, changedValues, defaultValues, kSettings, programNameError, validate,
 } from "../lib/settings.js";
 import { effectiveOptions, kMemoryOptions, parseOption, readManaged } from "../lib/memory_options.js";
+import { counted, t, translatePage } from "../lib/i18n.js";
 import { showText } from "../lib/live.js";
 import { describe } from "../lib/view.js";
 
 // Either switch also has QELM nudge the window under the pointer after each comment, whatever
 // program that window belongs to; the page says so beside both, so that nobody turns it on unaware.
 const kNudgingSwitches = new Set(["activateKVDisplayEvents", "activateVisualAcc"]);
-const kNudgeNote = "After each comment QELM also brings the window under the mouse pointer to the "
-  + "front, moves the pointer away and back, and types Shift+F5 into that window, whichever "
-  + "program it belongs to.";
 
 const $ = (id) => document.getElementById(id);
 const element = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
@@ -29,8 +27,8 @@ function messageFor(name) {
 function showProgramList() {
   const list = $("programs");
   list.replaceChildren(...programs.map((name) => {
-    const remove = element("button", { type: "button", textContent: "Remove" });
-    remove.setAttribute("aria-label", `Remove ${name}`);
+    const remove = element("button", { type: "button", textContent: t("programRemove") });
+    remove.setAttribute("aria-label", t("programRemoveNamed", name));
     remove.addEventListener("click", () => {
       const at = programs.indexOf(name);
       programs = programs.filter((other) => other !== name);
@@ -46,7 +44,7 @@ function showProgramList() {
     return row;
   }));
   if (programs.length === 0) {
-    list.append(element("li", { className: "empty", textContent: "No program is left alone." }));
+    list.append(element("li", { className: "empty", textContent: t("programListEmpty") }));
   }
 }
 
@@ -67,14 +65,14 @@ function addProgram() {
 
 function programListControl() {
   const box = element("div", { className: "list" });
-  const input = element("input", { type: "text", id: "program-name", placeholder: "A program's name, such as notepad.exe" });
+  const input = element("input", { type: "text", id: "program-name", placeholder: t("programNamePlaceholder") });
   input.addEventListener("keydown", (event) => {
     if (event.key === "Enter") {
       event.preventDefault();
       addProgram();
     }
   });
-  const add = element("button", { type: "button", id: "add-program", textContent: "Add" });
+  const add = element("button", { type: "button", id: "add-program", textContent: t("programAdd") });
   add.addEventListener("click", addProgram);
   const adding = element("div", { className: "add" });
   adding.append(input, add);
@@ -82,20 +80,28 @@ function programListControl() {
   return box;
 }
 
+// The setting's help with its range and default.
+function helpText({ kind, help, min, max, default: value }) {
+  if (kind === "minutes") {
+    return t("settingMinutesRange", help, min, max, value);
+  }
+  if (kind === "switch") {
+    return value ? t("settingOnByDefault", help) : t("settingOffByDefault", help);
+  }
+  return help;
+}
+
 function fieldFor(setting) {
   const field = element("div", { className: "field" });
   const label = element("label", { textContent: setting.label, htmlFor: setting.name });
-  const range = setting.kind === "minutes"
-    ? `; ${setting.min} to ${setting.max} minutes, ${setting.default} by default`
-    : setting.kind === "switch" ? `; ${setting.default ? "on" : "off"} by default` : "";
-  const help = element("span", { className: "help muted", textContent: setting.help + range });
+  const help = element("span", { className: "help muted", textContent: helpText(setting) });
   const message = element("span", { className: "message error", id: `message-${setting.name}` });
   message.setAttribute("role", "alert");
   const nudges = kNudgingSwitches.has(setting.name);
   field.append(label, help);
   if (nudges) {
     field.append(element("span", { className: "help muted", id: `nudge-${setting.name}`,
-                                   textContent: kNudgeNote }));
+                                   textContent: t("nudgeNote") }));
   }
   if (setting.kind === "list") {
     label.htmlFor = "program-name";
@@ -112,7 +118,7 @@ function fieldFor(setting) {
     controls.set(setting.name, input);
     control.append(input);
     if (setting.kind === "minutes") {
-      control.append(element("span", { className: "muted", textContent: "minutes" }));
+      control.append(element("span", { className: "muted", textContent: t("unitMinutes") }));
     }
     field.append(control);
   }
@@ -132,15 +138,15 @@ function memoryFieldFor(option) {
   control.append(input);
   if (option.kind !== "switch") {
     control.append(element("span", { className: "muted",
-                                     textContent: option.kind === "percent" ? "%" : "minutes" }));
+                                     textContent: option.kind === "percent" ? "%" : t("unitMinutes") }));
   }
-  const range = option.kind === "switch" ? `Off by default.`
-    : `${option.min} to ${option.max}, ${option.default} by default.`;
+  const range = option.kind === "switch" ? t("optionOffByDefault")
+    : t("optionRange", option.min, option.max, option.default);
   field.append(element("label", { textContent: option.label, htmlFor: option.name }),
                element("span", { className: "help muted", textContent: `${option.help} ${range}` }),
                control,
                element("span", { className: "help", id: `managed-${option.name}`, hidden: true,
-                                 textContent: "Set by your administrator." }),
+                                 textContent: t("optionManaged") }),
                element("span", { className: "message error", id: `message-${option.name}` }));
   field.lastChild.setAttribute("role", "alert");
   return field;
@@ -231,22 +237,21 @@ async function ask(cmd, fields) {
 async function save() {
   // A name typed but not yet added is meant to be in the list.
   if ($("program-name").value.trim() !== "" && !addProgram()) {
-    answer("Nothing was saved: mend the fields marked above.", true);
+    answer(t("saveInvalid"), true);
     return;
   }
   const checked = validate(formValues());
   showErrors(checked.errors ?? {});
   const memorySaved = checked.errors ? null : await saveMemoryOptions();
   if (checked.errors || memorySaved === null) {
-    answer("Nothing was saved: mend the fields marked above.", true);
+    answer(t("saveInvalid"), true);
     return;
   }
-  const memoryLine = memorySaved ? " The options for short memory are saved too." : "";
+  const memoryLine = memorySaved ? ` ${t("saveMemoryToo")}` : "";
   const values = changedValues(checked.values, held);
   if (Object.keys(values).length === 0) {
     edited = false;
-    answer(memorySaved ? "Saved the options for short memory."
-      : "Nothing to save: the key holds these settings already.", false);
+    answer(memorySaved ? t("saveMemoryOnly") : t("saveNothing"), false);
     return;
   }
   try {
@@ -255,14 +260,13 @@ async function save() {
     }
     const reply = await ask("set", { values });
     edited = false;
-    const reload = reply.reloaded === undefined ? "QELM is not running; it reads them when it starts."
-      : reply.reloaded ? "QELM has reloaded them." : "QELM did not answer the reload.";
-    const count = reply.written.length;
-    answer(`Saved ${count} setting${count === 1 ? "" : "s"}. ${reload}${memoryLine}`,
+    const reload = reply.reloaded === undefined ? t("saveNotRunning")
+      : reply.reloaded ? t("saveReloaded") : t("saveNoReload");
+    answer(`${counted(reply.written.length, "savedOne", "saved")} ${reload}${memoryLine}`,
            reply.reloaded === false);
   } catch (error) {
-    answer(`${memorySaved ? "Only the options for short memory were saved" : "Nothing was saved"}: ` +
-           error.message, true);
+    answer(memorySaved ? t("saveFailedMemoryOnly", error.message) : t("saveFailed", error.message),
+           true);
   }
 }
 
@@ -284,6 +288,7 @@ function show(state) {
   }
 }
 
+translatePage();
 $("fields").append(...kSettings.map(fieldFor));
 $("memory-fields").append(...kMemoryOptions.map(memoryFieldFor));
 loadMemoryOptions();

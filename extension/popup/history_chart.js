@@ -2,16 +2,15 @@
 // and the line under it: the browser's lowest, highest and latest figure, or the figures of the
 // point under the pointer or chosen with the keys.
 import {
-  chartModel, chartSummary, kChartSize, kMarkNames, nearestPoint, pointByKey, sampleLine,
-  summaryLine,
+  chartModel, chartSummary, kChartSize, markName, nearestPoint, pointByKey, sampleLine, summaryLine,
 } from "../lib/chart.js";
+import { clock as clockText, t } from "../lib/i18n.js";
 import { showText } from "../lib/live.js";
 
 const kSvg = "http://www.w3.org/2000/svg";
 const $ = (id) => document.getElementById(id);
 
-const clock = (time) => new Date(time).toLocaleTimeString(
-  [], { hour: "2-digit", minute: "2-digit", second: "2-digit" });
+const clock = (time) => clockText(time, true);
 
 // What the chart shows now (null while there is too little to draw), where the pointer is over
 // it (null when it is not), and the time of the figure chosen with the keys (null when none is).
@@ -49,7 +48,7 @@ function scales({ plot, workingSetTicks, loadTicks, timeTicks }) {
 function marks({ plot, marks: all }) {
   const bottom = plot.top + plot.height;
   return all.map(({ x, kind, time }) => {
-    const title = svg("title", {}, `${kMarkNames[kind]} at ${clock(time)}`);
+    const title = svg("title", {}, t("chartMarkAt", markName(kind), clock(time)));
     if (kind === "selection") {
       return svg("path", { class: "mark selection", d: `M${x} ${bottom}l-3.5 6h7z` }, title);
     }
@@ -116,7 +115,7 @@ export function showHistory(history, now = Date.now()) {
   $("chart").replaceChildren(...scales(model), ...lines(model), ...marks(model),
                              svg("g", { id: "chart-pointer" }));
   showText($("chart-summary"),
-           `${chartSummary(model, clock)} The arrow keys, Home and End read out each figure.`);
+           `${chartSummary(model, clock)} ${t("chartKeys")}`);
   showPoint();
 }
 

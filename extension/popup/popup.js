@@ -1,16 +1,16 @@
 // The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
 // and the commands.
-import { kSamplePeriodMs } from "../lib/history.js";
+import { markName } from "../lib/chart.js";
+import { commentKind, kSamplePeriodMs } from "../lib/history.js";
+import { clock, counted, t, translatePage, uiLanguage } from "../lib/i18n.js";
 import { showLine, showText } from "../lib/live.js";
-import { mebibytes, metricsRows, parseMetrics } from "../lib/metrics.js";
+import { mebibytes, metricsRows, parseMetrics, percent } from "../lib/metrics.js";
 import { describe } from "../lib/view.js";
 import { showHistory } from "./history_chart.js";
 
 const $ = (id) => document.getElementById(id);
 let last = null;
 
-const clock = (time) =>
-  new Date(time).toLocaleTimeString([], { hour: "2-digit", minute: "2-digit" });
 const secondsUntil = (time) => Math.max(1, Math.ceil((time - Date.now()) / 1000));
 
 function showMetrics(text, totals) {
@@ -32,28 +32,32 @@ function showComment(comment, seenAt) {
   $("latest").hidden = !comment;
   // The companion's comments carry blank lines and a trailing line feed of their own.
   $("comment").textContent = (comment ?? "").replace(/\s*\n\s*/g, "\n").trim();
-  $("comment-time").textContent = seenAt ? `at ${clock(seenAt)}` : "";
+  $("comment-time").textContent = seenAt ? t("commentAt", clock(seenAt)) : "";
+  // The comment stays as the companion wrote it, in English; in another language a line under it
+  // says what it stands for.
+  const kind = comment && !uiLanguage().startsWith("en") ? commentKind(comment) : undefined;
+  $("comment-meaning").hidden = !kind;
+  $("comment-meaning").textContent = kind ? markName(kind) : "";
 }
 
-const kStoppedBy = {
-  user: "from this browser",
-  installer: "by its installer, to uninstall or upgrade it",
-  other: "by another program or Firefox profile",
-};
+const stoppedBy = (by) => ({
+  user: t("stoppedByUser"),
+  installer: t("stoppedByInstaller"),
+  other: t("stoppedByOther"),
+})[by];
 
 // What became of a companion that ended: stopped as asked, or ended unexpectedly and started
 // again; as the line and the countdown to its start.
 function companionNotice({ endedAt, restartAt, restarted, stopped }) {
   if (stopped) {
-    return [`QELM was stopped ${kStoppedBy[stopped.by]} at ${clock(stopped.at)}. ` +
-      "It stays stopped until you start it."];
+    return [t("companionStopped", stoppedBy(stopped.by), clock(stopped.at))];
   }
   if (endedAt && restarted) {
-    return [`QELM ended unexpectedly at ${clock(endedAt)} and was started again.`];
+    return [t("companionRestarted", clock(endedAt))];
   }
   if (restartAt) {
-    return [endedAt ? `QELM ended unexpectedly at ${clock(endedAt)}. ` : "",
-            `Starting it again in ${secondsUntil(restartAt)} s.`];
+    return [endedAt ? `${t("companionEnded", clock(endedAt))} ` : "",
+            t("companionRestartIn", secondsUntil(restartAt))];
   }
   return [""];
 }
@@ -63,56 +67,53 @@ function showCompanionNotice(companion) {
   showLine($("notice"), ...companionNotice(companion));
 }
 
-const kTrims = {
-  tab: "a tab selection's recovery",
-  now: "Recover now",
-  periodic: "the periodic recovery",
-  start: "the recovery at QELM's start",
-  pressure: "a recovery for memory pressure",
-};
+const trimName = (kind) => ({
+  tab: t("trimTab"),
+  now: t("trimNow"),
+  periodic: t("trimPeriodic"),
+  start: t("trimStart"),
+  pressure: t("trimPressure"),
+})[kind];
 const kCommitUnchangedMiB = 16;
 
-const plural = (count, one) => `${count} ${one}${count === 1 ? "" : "s"}`;
-
 function commitSentence(deltaMiB) {
-  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? "Committed memory did not change."
-    : `Committed memory changed by ${deltaMiB > 0 ? "+" : "−"}` +
-      `${mebibytes(Math.abs(deltaMiB) * 1024)}, all programs counted.`;
+  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? t("commitUnchanged")
+    : t("commitChanged", `${deltaMiB > 0 ? "+" : "−"}${mebibytes(Math.abs(deltaMiB) * 1024)}`);
 }
 
 // One plain sentence of what a recovery did, from the figures that came before and after it.
 function recoverySentence(recovery, browserName) {
-  const at = `At ${clock(recovery.time)}`;
+  const at = clock(recovery.time);
   if (recovery.kind === "unload") {
-    const tabs = `${plural(recovery.tabs, "idle tab")} ${recovery.tabs === 1 ? "was" : "were"}`;
     return recovery.known
-      ? `${at}, ${tabs} unloaded; ${browserName}'s working set fell by ` +
-        `${mebibytes(recovery.movedKiB)}, and that memory is free.`
-      : `${at}, ${tabs} unloaded.`;
+      ? counted(recovery.tabs, "unloadedOneFreed", "unloadedFreed", at, browserName,
+                mebibytes(recovery.movedKiB))
+      : counted(recovery.tabs, "unloadedOne", "unloaded", at);
   }
   if (!recovery.known) {
-    return `${at}, ${kTrims[recovery.kind]}: its figures are not in yet.`;
+    return t("trimPending", at, trimName(recovery.kind));
   }
-  const back = recovery.cameBackKiB === undefined ? "what comes back shows a minute after"
-    : `${mebibytes(recovery.cameBackKiB)} came back within a minute`;
-  return `${at}, ${kTrims[recovery.kind]} moved ${mebibytes(recovery.movedKiB)} out of ` +
-    `${browserName}'s working set; ${back}. ${commitSentence(recovery.commitDeltaMiB)}`;
+  const back = recovery.cameBackKiB === undefined ? t("trimBackLater")
+    : t("trimBack", mebibytes(recovery.cameBackKiB));
+  return `${t("trimMoved", at, trimName(recovery.kind), mebibytes(recovery.movedKiB), browserName,
+              back)} ${commitSentence(recovery.commitDeltaMiB)}`;
 }
 
 // The figures a sentence comes from, for its tooltip.
 function recoveryFigures({ known, beforeKiB, afterKiB, laterKiB }) {
-  return !known ? "" : `Just before: ${mebibytes(beforeKiB)}; just after: ${mebibytes(afterKiB)}` +
-    (laterKiB === undefined ? "" : `; a minute later: ${mebibytes(laterKiB)}`);
+  return !known ? "" : laterKiB === undefined
+    ? t("trimFigures", mebibytes(beforeKiB), mebibytes(afterKiB))
+    : t("trimFiguresLater", mebibytes(beforeKiB), mebibytes(afterKiB), mebibytes(laterKiB));
 }
 
 function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
   if (trims === 0 && unloads === 0) {
-    return "No recovery in the last hour that the extension knows of.";
+    return t("hourNone");
   }
-  const trimmed = trims === 0 ? "" : `${trims} ${trims === 1 ? "recovery" : "recoveries"} moved ` +
-    `${mebibytes(movedKiB)}; ${mebibytes(cameBackKiB)} of it came back within a minute. `;
-  const unloaded = unloads === 0 ? "" : `${plural(tabs, "idle tab")} unloaded.`;
-  return `In the last hour: ${trimmed}${unloaded}`.trim();
+  const trimmed = trims === 0 ? "" : counted(trims, "hourTrimOne", "hourTrims",
+                                             mebibytes(movedKiB), mebibytes(cameBackKiB));
+  const unloaded = unloads === 0 ? "" : counted(tabs, "hourUnloadedOne", "hourUnloaded");
+  return t("hourSummary", [trimmed, unloaded].filter(Boolean).join(" "));
 }
 
 function showRelief(memory, browserName) {
@@ -125,13 +126,13 @@ function showRelief(memory, browserName) {
   const { pressureRecovery, pressurePercent } = memory.options;
   $("pressure-next").hidden = !pressureRecovery;
   $("pressure-next").textContent = memory.pressureNextAt
-    ? `The next recovery for memory pressure may come at ${clock(memory.pressureNextAt)}.`
-    : `A recovery comes when memory in use reaches ${pressurePercent} %.`;
+    ? t("pressureNext", clock(memory.pressureNextAt))
+    : t("pressureAt", percent(pressurePercent));
   const unload = memory.lastUnload;
   $("unload-result").hidden = !unload;
   $("unload-result").textContent = !unload ? ""
-    : unload.tabs === 0 ? `No tab could be unloaded at ${clock(unload.time)}.`
-    : `Unloaded ${plural(unload.tabs, "tab")} at ${clock(unload.time)}.`;
+    : unload.tabs === 0 ? t("unloadNone", clock(unload.time))
+    : counted(unload.tabs, "unloadDoneOne", "unloadDone", clock(unload.time));
 }
 
 function show(state) {
@@ -140,7 +141,7 @@ function show(state) {
   const running = Boolean(connected && state.status.running);
   const retrying = state.retryAt && state.state !== "connected";
   showLine($("state"), describe(state).line,
-           retrying ? `; trying again in ${secondsUntil(state.retryAt)} s` : "");
+           retrying ? t("hostRetryIn", secondsUntil(state.retryAt)) : "");
   $("install").hidden = state.state !== "missing";
   showCompanionNotice(state.companion);
   // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
@@ -150,8 +151,8 @@ function show(state) {
   showRelief(state.memory, state.status?.totals?.browser?.name);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);
   const global = Boolean(state.status?.settings?.global);
-  $("global").textContent = global ? "Global mode off" : "Global mode on";
-  $("start-stop").textContent = running ? "Stop QELM" : "Start QELM";
+  $("global").textContent = global ? t("globalOff") : t("globalOn");
+  $("start-stop").textContent = running ? t("companionStop") : t("companionStart");
   $("recover").disabled = !running;
   $("global").disabled = !connected;
   $("start-stop").disabled = !connected;
@@ -178,6 +179,7 @@ $("unload").addEventListener("click", () =>
     $("error").textContent = error.message;
   }));
 
+translatePage();
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);
 // Counts down to the next try while the host or the companion is away.
 setInterval(() => (last?.retryAt || last?.companion.restartAt) && show(last), 1000);

@@ -1,5 +1,6 @@
 // The extension's own logic where it branches: the figures, the options' checks, the reconnect
 // delays, the port to the host against a stand-in, the hour of memory figures and the chart.
+import "./browser_i18n.js";
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { metricsRows, parseMetrics } from "../../extension/lib/metrics.js";

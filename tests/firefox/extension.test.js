@@ -9,6 +9,7 @@ import {
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
+import "../extension/browser_i18n.js";
 import { mebibytes } from "../../extension/lib/metrics.js";
 import {
   assertAccessible, badge, bin, click, companionPid, contentResidentKiB, eventually, extension,
