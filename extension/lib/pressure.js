@@ -2,6 +2,10 @@
 // memory load is at or above the threshold, waits between such recoveries, and waits longer each
 // time one did not help, so that a load that trimming cannot lower does not become a loop.
 
+// Memory in use counts as relieved only this many points below the threshold: a load that hovers
+// around the threshold is not relieved at each dip, and unloading goes on until it is below both.
+export const kMarginPoints = 5;
+
 const kFirstWaitMs = 5 * 60 * 1000;
 const kLongestWaitMs = 60 * 60 * 1000;
 // A recovery helped when it moved at least this much out of the browser's working set and no
