@@ -4,10 +4,10 @@
 // answers the popup and the options page. When memory runs short it asks for a recovery or unloads
 // idle tabs, as the user or the administrator chose, and it tells what each recovery did.
 import { coalesced } from "../lib/coalesce.js";
+import { CompanionLife } from "../lib/companion.js";
 import { commentKind, kHourMs, MemoryHistory } from "../lib/history.js";
 import { HostConnection, replyError } from "../lib/host.js";
 import { t } from "../lib/i18n.js";
-import { CompanionKeeper } from "../lib/keeper.js";
 import { effectiveOptions, readManaged } from "../lib/memory_options.js";
 import { parseMetrics } from "../lib/metrics.js";
 import { PressureTrigger } from "../lib/pressure.js";
@@ -35,30 +35,22 @@ const host = new HostConnection({
   connect: (name) => browser.runtime.connectNative(name),
   setTimer: (run, ms) => setTimeout(run, ms),
   clearTimer: (timer) => clearTimeout(timer),
-  onChange: () => {
-    if (host.state !== "connected") {
-      keeper.forget();
-    }
-    showState();
-  },
+  onChange: () => showState(),
+  onHello: (installed) => companion.hello(installed),
   onStatus: (status, previous) => {
-    keeper.observe(status);
+    companion.status(status);
     memoryHistory.observe(status, Date.now());
     noticeComment(status, previous);
     relieveMemory(status);
   },
-  onClosing: () => keeper.stop("installer"),
-  // The installer's stop was for the files it replaced; the new ones run the companion again.
-  onReplaced: () => {
-    if (keeper.stopped?.by === "installer") {
-      keeper.resume();
-    }
-  },
-  wantCompanion: () => keeper.wanted,
+  onClosing: () => companion.closing(),
+  onClosed: () => companion.portClosed(),
 });
 
-const keeper = new CompanionKeeper({
+// Whether the companion is started is its own decision; its requests go as the user's do.
+const companion = new CompanionLife({
   start: () => ask("start", {}, { byUser: false }),
+  stop: () => ask("exit", {}, { byUser: false }),
   setTimer: (run, ms) => setTimeout(run, ms),
   clearTimer: (timer) => clearTimeout(timer),
   onChange: () => showState(),
@@ -86,12 +78,7 @@ function snapshot() {
     commentSeenAt,
     history,
     memory: memorySnapshot(history.samples, now),
-    companion: {
-      restartAt: keeper.restartAt,
-      endedAt: keeper.endedAt,
-      restarted: keeper.restarted,
-      stopped: keeper.stopped,
-    },
+    companion: companion.shown,
   };
 }
 
@@ -142,21 +129,19 @@ function noticeComment(status, previous) {
   }
 }
 
-// A command from the popup or the options page, or the keeper's start. Its error is kept to
-// show until the next command succeeds.
+// A command from the popup or the options page, or the companion's own start and stop. Its
+// error is kept to show until the next command succeeds.
 async function ask(cmd, fields, { byUser = true, kind = "now" } = {}) {
-  const wasStopped = keeper.stopped;
-  // Set before the request: the companion's end comes as an event before the reply does.
+  if (byUser && cmd === "start") {
+    return companion.userStart();
+  }
   if (byUser && cmd === "exit") {
-    keeper.stop("user");
-  } else if (byUser && cmd === "start") {
-    keeper.resume();
+    return companion.userStop();
   }
   let reply;
   try {
     reply = await host.request(cmd, fields);
   } catch (error) {
-    keeper.stopped = wasStopped;
     host.error = error.message;
     showState();
     throw error;

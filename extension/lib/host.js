@@ -1,5 +1,6 @@
 // The native port to qelm-host.exe: requests with their replies, the host's status events, and
 // a new connection with a growing delay whenever the port closes.
+import { kReplaceWaitMs } from "./companion.js";
 import { t } from "./i18n.js";
 import { Backoff, kSpread } from "./reconnect.js";
 
@@ -17,28 +18,27 @@ export function replyError(reply) {
 // removal is likely over, and the next ones come this often, for at most kReplaceWaitMs.
 export const kQuietAfterClosingMs = 5000;
 export const kReplacingRetryMs = 2000;
-// A host of the same install still answering after this long means the installer left it.
-export const kReplaceWaitMs = 60000;
 
 // How the host stands: "connecting" (until the greeting is done), "connected", "missing" (no
 // host registered), "replacing" (the installer closed it to remove or replace QELM) or "lost"
-// (it was there and went, or would not answer).
+// (it was there and went, or would not answer). It tells what happened to the port and what the
+// host said; what that means for the companion is decided elsewhere.
 export class HostConnection {
   // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer
   // and answers what clearTimer takes. onChange() is called whenever state, status or error
-  // changed; onClosing() when the installer closes the host, onReplaced() when a host of another
-  // install answers after that.
-  constructor({ connect, setTimer, clearTimer, onChange, onStatus = () => {},
-                onClosing = () => {}, onReplaced = () => {}, wantCompanion = () => true,
+  // changed; onHello(installed) when a host greeted and is kept, onStatus(status, previous) with
+  // each status, onClosing() when the installer closes the host, onClosed() when the port closed.
+  constructor({ connect, setTimer, clearTimer, onChange, onHello = () => {},
+                onStatus = () => {}, onClosing = () => {}, onClosed = () => {},
                 now = Date.now, random = Math.random }) {
     this.connect = connect;
     this.setTimer = setTimer;
     this.clearTimer = clearTimer;
     this.onChange = onChange;
+    this.onHello = onHello;
     this.onStatus = onStatus;
     this.onClosing = onClosing;
-    this.onReplaced = onReplaced;
-    this.wantCompanion = wantCompanion;
+    this.onClosed = onClosed;
     this.now = now;
     this.random = random;
     this.state = "connecting";
@@ -67,8 +67,7 @@ export class HostConnection {
     this.greet(port);
   }
 
-  // hello, start unless the companion is to stay stopped, status. A host that cannot do that much
-  // is given up and tried again later; a refused start is only an error to show.
+  // hello, then status. A host that cannot do that much is given up and tried again later.
   async greet(port) {
     try {
       const hello = await this.request("hello");
@@ -77,21 +76,14 @@ export class HostConnection {
         this.closed(port);
         return;
       }
-      let startError = null;
-      if (this.wantCompanion()) {
-        await this.request("start").then((started) => {
-          startError = replyError(started);
-        }, (error) => {
-          startError = error.message;
-        });
-      }
+      this.onHello(this.installed);
       const status = await this.request("status");
       if (port !== this.port) {
         return;
       }
       this.state = "connected";
       this.connectedAt = this.now();
-      this.error = startError;
+      this.error = null;
       this.takeStatus(status);
     } catch (error) {
       if (port === this.port) {
@@ -112,7 +104,6 @@ export class HostConnection {
     }
     if (installed !== replacing.installed) {
       this.replacing = null;
-      this.onReplaced();
       return true;
     }
     if (this.now() - replacing.since < kReplaceWaitMs) {
@@ -208,6 +199,7 @@ export class HostConnection {
     const delayMs = this.replacing ? this.replacingDelayMs() : this.backoff.nextDelayMs();
     this.retryAt = this.now() + delayMs;
     this.setTimer(() => this.open(), delayMs);
+    this.onClosed();
     this.onChange();
   }
 

@@ -1,5 +1,5 @@
 // What the toolbar button and the popup say about the host and the companion.
-import { t } from "./i18n.js";
+import { clock, t } from "./i18n.js";
 import { browserLabel, mebibytes, parseMetrics } from "./metrics.js";
 
 export const kInstallCommand = "qelmctl install";
@@ -47,4 +47,29 @@ export function commentToNotify(status, previous) {
   const commentsOn = Boolean(settings.activateKVDisplayEvents || settings.activateVisualAcc);
   const isNew = Boolean(status.comment) && previous != null && status.comment !== previous.comment;
   return commentsOn && isNew ? status.comment : null;
+}
+
+const stoppedNotice = {
+  stoppedHere: (time) => t("companionStoppedHere", time),
+  stoppedElsewhere: (time) => t("companionStoppedElsewhere", time),
+  installer: (time) => t("companionClosedByInstaller", time),
+};
+
+// The popup's notice of what became of the companion (CompanionLife's shown): who stopped it,
+// when, and what ends that; or that it ended unasked, and when it starts again. As the line and
+// the countdown.
+export function companionNotice({ state, at, endedAt, restartAt }, now = Date.now()) {
+  if (stoppedNotice[state]) {
+    return [stoppedNotice[state](clock(at))];
+  }
+  if (!endedAt && !restartAt) {
+    return [""];
+  }
+  if (state === "running") {
+    return [t("companionRestarted", clock(endedAt))];
+  }
+  const ended = endedAt ? t("companionEnded", clock(endedAt)) : "";
+  const countdown = restartAt
+    ? t("companionRestartIn", Math.max(1, Math.ceil((restartAt - now) / 1000))) : "";
+  return [ended && countdown ? `${ended} ` : ended, countdown];
 }

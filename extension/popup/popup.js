@@ -5,7 +5,7 @@ import { commentKind, kSamplePeriodMs } from "../lib/history.js";
 import { clock, counted, t, translatePage, uiLanguage } from "../lib/i18n.js";
 import { showLine, showText } from "../lib/live.js";
 import { mebibytes, metricsRows, parseMetrics, percent } from "../lib/metrics.js";
-import { describe } from "../lib/view.js";
+import { companionNotice, describe } from "../lib/view.js";
 import { showHistory } from "./history_chart.js";
 
 const $ = (id) => document.getElementById(id);
@@ -38,28 +38,6 @@ function showComment(comment, seenAt) {
   const kind = comment && !uiLanguage().startsWith("en") ? commentKind(comment) : undefined;
   $("comment-meaning").hidden = !kind;
   $("comment-meaning").textContent = kind ? markName(kind) : "";
-}
-
-const stoppedBy = (by) => ({
-  user: t("stoppedByUser"),
-  installer: t("stoppedByInstaller"),
-  other: t("stoppedByOther"),
-})[by];
-
-// What became of a companion that ended: stopped as asked, or ended unexpectedly and started
-// again; as the line and the countdown to its start.
-function companionNotice({ endedAt, restartAt, restarted, stopped }) {
-  if (stopped) {
-    return [t("companionStopped", stoppedBy(stopped.by), clock(stopped.at))];
-  }
-  if (endedAt && restarted) {
-    return [t("companionRestarted", clock(endedAt))];
-  }
-  if (restartAt) {
-    return [endedAt ? `${t("companionEnded", clock(endedAt))} ` : "",
-            t("companionRestartIn", secondsUntil(restartAt))];
-  }
-  return [""];
 }
 
 // The notice stays in the page while empty (a live region must be there before its news).

@@ -10,7 +10,7 @@ import {
 } from "../../extension/lib/settings.js";
 import { coalesced } from "../../extension/lib/coalesce.js";
 import { HostConnection, kAnswerTimeoutMs } from "../../extension/lib/host.js";
-import { CompanionKeeper, kExitMetrics } from "../../extension/lib/keeper.js";
+import { CompanionLife, kExitMetrics } from "../../extension/lib/companion.js";
 import {
   chartModel, chartSummary, nearestPoint, pointByKey, sampleLine, summaryLine, timeAxis,
   workingSetAxis,
@@ -137,7 +137,7 @@ function standInPort() {
   };
 }
 
-function connection({ wantCompanion = () => true, onClosing, onReplaced } = {}) {
+function connection({ onClosing, onHello } = {}) {
   const ports = [];
   const timers = [];
   const statuses = [];
@@ -149,8 +149,7 @@ function connection({ wantCompanion = () => true, onClosing, onReplaced } = {}) 
     onChange: () => {},
     onStatus: (status, previous) => statuses.push({ status, previous }),
     onClosing,
-    onReplaced,
-    wantCompanion,
+    onHello,
     now: () => clock.ms,
     random: () => 0,
   });
@@ -161,22 +160,19 @@ function connection({ wantCompanion = () => true, onClosing, onReplaced } = {}) 
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
 
-// Answers hello, start and status as a host beside a running companion would.
+// Answers hello and status as a host beside a running companion would.
 async function greet(port, status = {}) {
-  port.reply({ version: "1.0.0.1", running: false });
-  await settle();
-  port.reply({ running: true, pid: 9, started: true });
+  port.reply({ version: "1.0.0.1", running: true });
   await settle();
   port.reply({ running: true, pid: 9, settings: {}, comment: null, ...status });
   await settle();
 }
 
-test("a connection greets the host, starts the companion, then takes its status", async () => {
+test("a connection greets the host, then takes its status, and never starts the companion",
+     async () => {
   const { host, ports, statuses } = connection();
   const port = ports[0];
   assert.equal(port.reply({ version: "1.0.0.1", running: false }).cmd, "hello");
-  await settle();
-  assert.equal(port.reply({ running: true, pid: 9, started: true }).cmd, "start");
   await settle();
   assert.equal(host.state, "connecting", "connected only once the status is known");
   assert.equal(port.reply({ running: true, pid: 9, settings: {}, comment: null }).cmd, "status");
@@ -188,27 +184,22 @@ test("a connection greets the host, starts the companion, then takes its status"
   assert.equal(statuses.at(-1).previous.comment, null);
 });
 
-test("the host's refusals reach the caller and a refused start is kept as the error", async () => {
+test("the host's refusals reach the caller", async () => {
   const { host, ports } = connection();
   const port = ports[0];
   port.reply({ version: "1.0.0.1", running: false });
   await settle();
-  const start = port.sent.find((message) => message.cmd === "start");
-  port.push({ id: start.id, ok: false, error: "QELM ended at once: it runs only beside a browser" });
-  start.answered = true;
-  await settle();
   port.reply({ running: false, settings: {} });
   await settle();
   assert.equal(host.state, "connected");
-  assert.equal(host.error, "QELM ended at once: it runs only beside a browser");
   const asked = host.request("tab");
   const tab = port.sent.at(-1);
   port.push({ id: tab.id, ok: false, error: "QELM is not running" });
   await assert.rejects(asked, /QELM is not running/);
 });
 
-test("a user who stopped the companion keeps it stopped on a new connection", async () => {
-  const { ports } = connection({ wantCompanion: () => false });
+test("a new connection leaves the companion's start to whoever decides it", async () => {
+  const { ports } = connection();
   ports[0].reply({ version: "1.0.0.1", running: false });
   await settle();
   assert.equal(ports[0].reply({ running: false, settings: {} }).cmd, "status");
@@ -226,8 +217,6 @@ test("a request the host never answers fails once its time is up", async () => {
 test("a host that does not finish its greeting is given up and tried again", async () => {
   const { host, ports, reconnects } = connection();
   ports[0].reply({ version: "1.0.0.1", running: false });
-  await settle();
-  ports[0].reply({ running: true, pid: 9, started: true });
   await settle();
   const status = ports[0].sent.at(-1);
   ports[0].push({ id: status.id, ok: false, error: "the key cannot be read" });
@@ -263,16 +252,18 @@ test("a closed port fails what waits, says why, and connects again later and lat
   assert.equal(reconnects().at(-1).ms, 1000, "a connection that held a minute starts over");
 });
 
-// A keeper whose starts succeed or fail as the test says, on a clock the test moves.
-function keeper() {
+// A companion whose starts succeed or fail as the test says, on a clock the test moves.
+function life() {
   const timers = [];
   const clock = { ms: 0 };
   const starts = { count: 0, fail: false };
-  const kept = new CompanionKeeper({
+  const kept = new CompanionLife({
     start: async () => {
       starts.count++;
       if (starts.fail) throw new Error("QELM ended at once");
+      return {};
     },
+    stop: async () => ({}),
     setTimer: (run, ms) => timers.push({ run, ms }) - 1,
     clearTimer: (index) => { timers[index].cleared = true; },
     onChange: () => {},
@@ -291,15 +282,15 @@ function keeper() {
   return { kept, timers, clock, starts, fire, pending };
 }
 
-const killed = { running: false, metrics: "Browser WorkingSetSize = 1K\n" };
+const killed = { running: false, metrics: null };
 const exited = { running: false, metrics: kExitMetrics };
 
 test("a companion that ends unasked is started again, later after each failed try, and never " +
      "after the user's Stop or once the connection is lost", async () => {
-  const { kept, clock, starts, fire, pending } = keeper();
-  kept.observe({ running: true });
+  const { kept, clock, starts, fire, pending } = life();
+  kept.status({ running: true });
   clock.ms = 5000;
-  kept.observe(killed);
+  kept.status(killed);
   assert.equal(kept.endedAt, 5000);
   starts.fail = true;
   const delays = [];
@@ -307,87 +298,93 @@ test("a companion that ends unasked is started again, later after each failed tr
   assert.deepEqual(delays, [1, 2, 4, 8, 16, 32, 60, 60]);
   assert.equal(starts.count, 8);
   // Statuses that say the same while a try is pending add no second one.
-  kept.observe(killed);
+  kept.status(killed);
   assert.equal(pending(), 1);
 
   starts.fail = false;
   await fire();
-  kept.observe({ running: true });
-  assert.equal(kept.restarted, true);
+  kept.status({ running: true });
+  assert.equal(kept.shown.state === "running" && kept.endedAt, 5000);
   assert.equal(pending(), 0);
   // Killed again soon after: the delay keeps growing; after a minute of running it starts over.
   clock.ms += 10000;
-  kept.observe(killed);
+  kept.status(killed);
   assert.equal(await fire(), 60);
-  kept.observe({ running: true });
+  kept.status({ running: true });
   clock.ms += 60000;
-  kept.observe(killed);
+  kept.status(killed);
   assert.equal(await fire(), 1);
 
-  const startsBefore = starts.count;
-  kept.observe({ running: true });
-  kept.stop("user");
-  kept.observe(killed);
+  kept.status({ running: true });
+  await kept.userStop();
+  kept.status(killed);
   assert.equal(pending(), 0);
   assert.equal(kept.endedAt, null);
-  kept.resume();
-  kept.observe(killed);
+  const startsBefore = starts.count;
+  starts.fail = true;
+  await kept.userStart().catch(() => {});
+  await settle();
   assert.equal(pending(), 1);
-  kept.forget();
+  kept.portClosed();
   assert.equal(pending(), 0);
-  assert.equal(starts.count, startsBefore);
+  assert.equal(starts.count, startsBefore + 1);
 });
 
 test("a companion that ended as asked elsewhere stays stopped, across new connections, until " +
      "someone starts it", () => {
-  const { kept, clock, pending } = keeper();
-  kept.observe({ running: true });
+  const { kept, clock, pending, starts } = life();
+  kept.status({ running: true });
   clock.ms = 7000;
-  kept.observe(exited);
-  assert.deepEqual(kept.stopped, { by: "other", at: 7000 });
-  kept.forget();
-  kept.observe(exited);
+  kept.status(exited);
+  assert.deepEqual(kept.shown, { state: "stoppedElsewhere", at: 7000, endedAt: null,
+                                 restartAt: null });
+  kept.portClosed();
+  kept.status(exited);
   assert.equal(pending(), 0);
-  assert.equal(kept.wanted, false);
-  kept.observe({ running: true });
-  assert.equal(kept.wanted, true, "started by another profile, it is kept running again");
-  // A status from before the first start says nothing of how the companion ended, nor does a
-  // run killed before it wrote figures of its own over the last one's exit status.
-  kept.forget();
-  kept.observe(exited);
-  assert.equal(pending(), 1);
-  kept.observe({ running: true, metrics: kExitMetrics });
-  kept.observe(exited);
-  assert.equal(pending(), 1);
+  assert.equal(starts.count, 0);
+  kept.status({ running: true });
+  assert.equal(kept.state, "running", "started by another profile, it is kept running again");
+  // Ended as asked while the port was away: still a deliberate end.
+  kept.portClosed();
+  kept.status(exited);
+  assert.equal(kept.state, "stoppedElsewhere");
+  // A browser that starts anew knows no run: the key's exit status is of one before it.
+  const fresh = life();
+  fresh.kept.status(exited);
+  assert.equal(fresh.starts.count, 1);
 });
 
 test("a start under way is not doubled by a status that comes before it is done, and what is " +
      "armed goes once the companion runs", async () => {
-  const { kept, timers, starts, pending } = keeper();
+  const { kept, timers, starts, pending } = life();
   let finishStart;
-  kept.start = () => { starts.count++; return new Promise((resolve) => { finishStart = resolve; }); };
-  kept.observe(killed);
+  kept.sendStart = () => {
+    starts.count++;
+    return new Promise((resolve) => { finishStart = resolve; });
+  };
+  kept.status({ running: true });
+  kept.status(killed);
   timers[0].fired = true;
-  const starting = timers[0].run();
-  kept.observe(killed);
+  timers[0].run();
+  kept.status(killed);
   assert.equal(pending(), 0);
-  finishStart();
-  await starting;
-  kept.observe({ running: true });
+  finishStart({ running: true });
+  await settle();
+  kept.status({ running: true, pid: 2 });
   assert.equal(starts.count, 1);
-  kept.observe(killed);
+  kept.status(killed);
   assert.equal(pending(), 1);
-  kept.observe({ running: true });
+  kept.status({ running: true, pid: 3 });
   assert.equal(pending(), 0, "no start is left armed once it runs again");
   assert.equal(starts.count, 1);
 });
 
 test("the installer's closing: no new start from files being removed, the new install found " +
-     "within seconds, and then the companion wanted again", async () => {
+     "within seconds, and then told", async () => {
   let closings = 0;
-  let replacements = 0;
+  const hellos = [];
   const { host, ports, reconnects, clock } = connection({
-    onClosing: () => closings++, onReplaced: () => replacements++,
+    onClosing: () => closings++, onHello: (installed) => hellos.push(installed),
   });
   ports[0].reply({ version: "1.0.0.1", running: false, installed: "1.0.1" });
   await settle();
@@ -411,8 +408,8 @@ test("the installer's closing: no new start from files being removed, the new in
   reconnects().at(-1).run();
   ports[3].reply({ version: "1.0.0.1", running: false, installed: "1.0.2" });
   await settle();
-  assert.equal(replacements, 1);
-  assert.equal(ports[3].sent.at(-1).cmd, "start");
+  assert.deepEqual(hellos, ["1.0.1", "1.0.2"]);
+  assert.equal(ports[3].sent.at(-1).cmd, "status");
 });
 
 // A status of a running companion whose metrics text carries these working sets (KiB).
