@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "companion.h"
@@ -20,6 +22,12 @@ SRWLOCK g_outputLock = SRWLOCK_INIT;
 
 // The companion writes several values at a time; one event tells the state after them all.
 constexpr DWORD kBurstMs = 50;
+
+// The companion whose end the status watcher waits for (0: none), and the signal that makes it
+// look again: a companion started with a start-up delay writes nothing to the key, so nothing
+// else wakes the watcher to wait for its end.
+std::atomic<std::uint32_t> g_watchedProcess{0};
+HANDLE g_lookAgain = nullptr;
 
 // Writes the whole message; false when the browser has gone.
 bool Send(HANDLE output, const nlohmann::json& message) {
@@ -67,12 +75,14 @@ DWORD WINAPI WatchStatus(LPVOID output) {
         const auto companion = FindCompanion();
         const HANDLE running =
             companion ? OpenProcess(SYNCHRONIZE, FALSE, companion->processId) : nullptr;
+        g_watchedProcess.store(running != nullptr ? companion->processId : 0,
+                               std::memory_order_relaxed);
         // Checked after the watch is set, so that no change falls between the two.
         if (const auto event = events.Next(); event && !Send(output, *event)) {
             return 0;
         }
-        const HANDLE waits[] = {changed, running};
-        WaitForMultipleObjects(running != nullptr ? 2 : 1, waits, FALSE, INFINITE);
+        const HANDLE waits[] = {changed, g_lookAgain, running};
+        WaitForMultipleObjects(running != nullptr ? 3 : 2, waits, FALSE, INFINITE);
         if (running != nullptr) {
             CloseHandle(running);
         }
@@ -80,6 +90,16 @@ DWORD WINAPI WatchStatus(LPVOID output) {
             RegCloseKey(key);
         }
         Sleep(kBurstMs);
+    }
+}
+
+// A reply that names a companion the watcher does not wait for (one just started, here or by
+// another program) has it look again, so that the companion's end reaches the browser.
+void LookAgainIfUnwatched(const nlohmann::json& reply) {
+    const auto pid = reply.find("pid");
+    if (pid != reply.end() && pid->is_number_unsigned() &&
+        pid->get<std::uint32_t>() != g_watchedProcess.load(std::memory_order_relaxed)) {
+        SetEvent(g_lookAgain);
     }
 }
 
@@ -103,6 +123,7 @@ DWORD WINAPI WatchForInstaller(LPVOID output) {
 int wmain(int, wchar_t**) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    g_lookAgain = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, WatchForInstaller, output, 0, nullptr));
     CloseHandle(CreateThread(nullptr, 0, WatchStatus, output, 0, nullptr));
     FrameReader reader;
@@ -114,9 +135,11 @@ int wmain(int, wchar_t**) {
         }
         reader.Append(std::string_view(buffer, got));
         while (const auto incoming = reader.Next()) {
-            if (!Send(output, Answer(*incoming))) {
+            const nlohmann::json reply = Answer(*incoming);
+            if (!Send(output, reply)) {
                 ExitProcess(0);
             }
+            LookAgainIfUnwatched(reply);
         }
     }
     if (const auto cut = reader.AtEnd()) {
