@@ -290,6 +290,32 @@ test("the popup stops the companion and starts it again", async () => {
   assert.equal(await text(firefox, popupTab, "error"), "");
 });
 
+test("qelmctl exit during a start-up delay, after Stop and Start: the popup says who ended it " +
+     "within seconds, and nothing starts it again", async () => {
+  const kNotice = new RegExp("^QELM was stopped by another program or Firefox profile at .+\\. " +
+    "It stays stopped until you or another program starts it, or Firefox starts again\\.$");
+  const state = () => text(firefox, popupTab, "state");
+  qelmctl("set", "startupDelay", "5");
+  await click(firefox, popupTab, "start-stop");
+  await eventually("stopped", async () => (await state()) === "QELM is not running");
+  await click(firefox, popupTab, "start-stop");
+  const pid = await eventually("started", async () =>
+    /\(process (\d+)\)$/.exec(await state())?.[1]);
+  qelmctl("exit");
+  const exited = Date.now();
+  await eventually("the popup says so", async () => (await state()) === "QELM is not running" &&
+    kNotice.test(await text(firefox, popupTab, "notice")), 5000);
+  console.log(`process ${pid} ended by qelmctl exit; ${Date.now() - exited} ms later the popup ` +
+              `said: ${await state()} | ${await text(firefox, popupTab, "notice")}`);
+  await sleep(30000);
+  assert.equal(companionPid(), undefined);
+  assert.equal(await state(), "QELM is not running");
+  assert.match(await text(firefox, popupTab, "notice"), kNotice);
+  qelmctl("set", "startupDelay", "0");
+  await click(firefox, popupTab, "start-stop");
+  await eventually("running again", companionPid);
+});
+
 // A page that holds 100 MiB of touched memory, and plays a tone when asked.
 const kHeldMiB = 100;
 const heldPage = (tone) => "data:text/html," + encodeURIComponent(`<script>
@@ -430,6 +456,24 @@ test("the host killed while Firefox runs: Firefox sees the port close, a new hos
   await eventually("the popup connected again", async () =>
     (await text(firefox, popupTab, "state")) === `QELM is running (process ${companion})`);
   assert.equal(companionPid(), companion);
+});
+
+test("qelmctl exit --installer with the same install staying: the companion runs again once the " +
+     "installer's wait is over, and the popup says so", async () => {
+  const popup = async () => `${await text(firefox, popupTab, "state")} | ` +
+    `${await text(firefox, popupTab, "notice")}`;
+  const before = await eventually("QELM running", companionPid);
+  const closedAt = Date.now();
+  qelmctl("exit", "--installer");
+  await eventually("the popup says why", async () =>
+    /\| QELM was closed by its installer at .+ once the installer is done/.test(await popup()));
+  console.log(`after qelmctl exit --installer: ${await popup()}`);
+  const pid = await eventually("running again", () => companionPid() !== before && companionPid(),
+                               120000);
+  await eventually("the popup says so", async () =>
+    (await popup()) === `QELM is running (process ${pid}) | `, 10000);
+  console.log(`running again ${Date.now() - closedAt} ms after qelmctl exit --installer: ` +
+              await popup());
 });
 
 test("the extension reloaded: the same companion runs throughout and is found again",
@@ -596,6 +640,22 @@ test("uninstall and upgrade while Firefox runs: the programs end before their fi
     assert.deepEqual(after, { hosts: [], companions: [] });
     assert.equal(existsSync(folder), false);
     assert.match(await text(installed, popup, "state"), /^QELM is not installed/);
+
+    // Installed again, stopped by the user, then upgraded: it stays stopped.
+    const kStopped = /^QELM was stopped in this browser at .+ or Firefox starts again\.$/;
+    assert.equal(await msiexec("/i", process.env.QELM_MSI), 0);
+    await eventually("the reinstalled companion", async () =>
+      /^QELM is running/.test(await text(installed, popup, "state")), 90000);
+    await click(installed, popup, "start-stop");
+    await eventually("stopped", async () => kStopped.test(await text(installed, popup, "notice")));
+    assert.equal(await msiexec("/i", process.env.QELM_MSI_NEXT), 0);
+    await eventually("the upgrade's host", async () => programs(home).hosts.length > 0 &&
+      (await text(installed, popup, "state")) === "QELM is not running", 60000);
+    await sleep(20000);
+    console.log("20 s after the upgrade:", programs(home), await text(installed, popup, "notice"));
+    assert.deepEqual(programs(home).companions, []);
+    assert.match(await text(installed, popup, "notice"), kStopped);
+    assert.equal(await msiexec("/x", process.env.QELM_MSI_NEXT), 0);
   } finally {
     stopFollowing();
     await installed.close();
