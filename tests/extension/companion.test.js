@@ -78,10 +78,8 @@ async function apply(w, e) {
   }
   if (e.type === "tick") {
     w.clock += e.ms;
-    for (const timer of w.timers.filter((t) => !t.done && t.at <= w.clock)) {
-      timer.done = true;
-      timer.run();
-    }
+    const due = w.timers.filter((t) => !t.done && t.at <= w.clock);
+    due.forEach((t) => { t.done = true; t.run(); });
   }
   await settle();
   return true;
@@ -120,9 +118,7 @@ function checkInstaller(w, e, tracked, cause) {
   }
   if (tracked && e.type === "reconnect" &&
       (e.installed !== tracked.installed || w.clock - tracked.at >= kReplaceWaitMs)) {
-    if (typeof tracked.cause === "string") {
-      assert.equal(w.life.state, tracked.cause, "the stop before it stands");
-    }
+    if (tracked.cause) assert.equal(w.life.state, tracked.cause, "the stop before it stands");
     return { done: tracked.cause === null };
   }
   return null;
