@@ -193,6 +193,10 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
 // Another profile's host started one in the same moment: this start's copy ends at once, and
 // the start reports the companion that runs.
 TEST_F(Host, AStartThatLosesTheRaceToAnotherReportsTheCompanionThatRuns) {
+    world().onProgramStarted = [](const std::u16string&) {
+        fake::AddProcess(u"qelm.exe");  // the other's copy, whose window is not up yet
+        return 0u;
+    };
     world().onPause = [this] {
         if (companionId == 0 && world().virtualTimeMs >= 500) {
             StartCompanion();

@@ -12,6 +12,9 @@
 // The add-on's side of the contract, shared by qelmctl and the native-messaging host: the
 // companion's window and its two messages, and the shared key's values.
 
+// The companion's executable, as its process is named.
+inline constexpr char16_t kCompanionProgram[] = u"qelm.exe";
+
 // The running companion: its controller window and its process.
 struct Companion {
     platform::WindowHandle window;
@@ -27,6 +30,11 @@ inline constexpr std::uint32_t kAnswerTimeoutMs = 5000;
 
 // The companion's controller window, or none when it is not running.
 std::optional<Companion> FindCompanion();
+
+// The companion's controller window, looked for every 100 ms for at most timeoutMs while a
+// qelm.exe runs: one that is starting shows its window only once it has come up. None when no
+// qelm.exe runs or the time is up.
+std::optional<Companion> AwaitCompanion(std::uint32_t timeoutMs);
 
 // Sends one of the two registered messages (by name) and answers the reply; none when the
 // companion did not answer within kAnswerTimeoutMs (or has gone).
