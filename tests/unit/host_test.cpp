@@ -219,6 +219,21 @@ TEST_F(Host, AStartThatLosesTheRaceToAnotherReportsTheCompanionThatRuns) {
     EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["started"], false);
 }
 
+// An exit status seen after a start then tells of this run's end; a companion that already runs
+// keeps its figures.
+TEST_F(Host, AStartThatLaunchesTheCompanionForgetsThePreviousRunsExitStatus) {
+    fake::PutText(u"activateEventMemoryMetrics", u"Activate Lumbrel To See Current WorkingSetSize");
+    world().onProgramStarted = [this](const std::u16string&) {
+        EXPECT_EQ(fake::FindValue(u"activateEventMemoryMetrics"), nullptr);
+        StartCompanion();
+        return companionId;
+    };
+    EXPECT_EQ(Ask({{"id", 1}, {"cmd", "start"}})["started"], true);
+    fake::PutText(u"activateEventMemoryMetrics", u"Browser WorkingSetSize = 1024K");
+    EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["started"], false);
+    EXPECT_NE(fake::FindValue(u"activateEventMemoryMetrics"), nullptr);
+}
+
 TEST_F(Host, DefaultsCreatesTheKeyOnlyWhenItIsMissing) {
     EXPECT_EQ(Ask({{"id", 1}, {"cmd", "defaults"}})["created"], false);
     fake::ResetWorld();

@@ -135,7 +135,8 @@ Result Start(const json&) {
     if (const auto companion = FindCompanion()) {
         return AlreadyRunning(*companion);
     }
-    const std::u16string path = platform::OwnDirectory() + u"\\qelm.exe";
+    const std::u16string path = platform::OwnDirectory() + u"\\" + kCompanionProgram;
+    ForgetThePreviousRunsFigures();
     std::uint32_t processId = 0;
     bool outlivesHost = true;
     auto error = platform::StartProgram(path, true, processId, kStartWaitMs);

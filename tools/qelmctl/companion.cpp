@@ -95,6 +95,17 @@ nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value) {
     return text ? nlohmann::json(*text) : nlohmann::json();
 }
 
+void ForgetThePreviousRunsFigures() {
+    const auto key = OpenSharedKey(platform::KeyAccess::kWrite);
+    if (!key) {
+        return;
+    }
+    if (platform::DeleteValue(*key, u"activateEventMemoryMetrics") == 0) {
+        platform::FlushKey(*key);
+    }
+    platform::CloseKey(*key);
+}
+
 std::int32_t WriteSetting(platform::KeyHandle key, const KeyValue& value, std::int32_t number,
                           std::u16string_view text) {
     const std::u16string name(value.name);

@@ -69,6 +69,10 @@ std::optional<std::int32_t> ReadKeyNumber(platform::KeyHandle key, const KeyValu
 // be read.
 nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value);
 
+// Removes the figures that the previous run left in the key, its exit status among them, before
+// a companion is launched: the exit status shown after a start is then the end of this run.
+void ForgetThePreviousRunsFigures();
+
 // Writes one setting as the companion writes it (a DWORD of 4 bytes, a text without terminator)
 // and flushes the key; 0 or the Windows error.
 std::int32_t WriteSetting(platform::KeyHandle key, const KeyValue& value, std::int32_t number,
