@@ -187,25 +187,15 @@ HANDLE OpenNullDevice(DWORD access) {
                        OPEN_EXISTING, 0, nullptr);
 }
 
-// Keeps the own standard handles from being inherited: only the null device is passed on.
-void KeepStandardHandlesToOurselves() {
-    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        const HANDLE handle = GetStdHandle(which);
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
-        }
-    }
-}
-
 }  // namespace
 
 std::uint32_t StartProgram(const std::u16string& path, bool breakAwayFromJob,
                            std::uint32_t& processId, std::uint32_t readyWaitMs) {
-    KeepStandardHandlesToOurselves();
     const HANDLE nullInput = OpenNullDevice(GENERIC_READ);
     const HANDLE nullOutput = OpenNullDevice(GENERIC_WRITE);
     // Exactly these two are inherited: with inheritance on and no list, every inheritable handle
-    // of this process would go too, including any that its own parent passed it unasked.
+    // of this process would go too, its own standard handles and any that its parent passed it
+    // unasked. The list alone decides, so this process's handles keep their own inheritance.
     HANDLE inherited[] = {nullInput, nullOutput};
     SIZE_T listBytes = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);

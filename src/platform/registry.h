@@ -37,6 +37,10 @@ std::int32_t QueryValue(KeyHandle key, const char16_t* name, std::uint32_t& type
 std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t size);
 
+// Deletes one value of the key; returns 0 or the Windows error (ERROR_FILE_NOT_FOUND when there
+// is no such value).
+std::int32_t DeleteValue(KeyHandle key, const char16_t* name);
+
 // Commits the key's changes; returns 0 or the Windows error.
 std::int32_t FlushKey(KeyHandle key);
 

@@ -46,6 +46,10 @@ std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
     return RegSetValueExW(ToNative<HKEY>(key), Wide(name), 0, type, data, size);
 }
 
+std::int32_t DeleteValue(KeyHandle key, const char16_t* name) {
+    return RegDeleteValueW(ToNative<HKEY>(key), Wide(name));
+}
+
 std::int32_t FlushKey(KeyHandle key) {
     return RegFlushKey(ToNative<HKEY>(key));
 }

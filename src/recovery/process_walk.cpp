@@ -80,26 +80,45 @@ bool WalkProcesses(const ProcessStep& step) {
     return true;
 }
 
+namespace {
+
+// Whether the process can be opened for reading and its executable's base name equals name
+// ignoring case as the user's locale does.
+bool HasExecutableName(std::uint32_t id, const char16_t* name) {
+    const auto process = platform::OpenProcessById(kProcessQueryAndRead, id);
+    if (!process) {
+        return false;
+    }
+    char16_t buffer[kNameCapacity] = {};
+    const bool named =
+        platform::ModuleBaseName(process, platform::ModuleHandle{}, buffer, kNameCapacity) != 0 &&
+        platform::EqualIgnoringCaseLocale(buffer, name);
+    platform::CloseProcess(process);
+    return named;
+}
+
+}  // namespace
+
 std::uint32_t FindProcessIdByName(const char16_t* name) {
     std::vector<std::uint32_t> ids;
     if (!ListAllProcessIds(ids)) {
         return 0;
     }
     for (const auto id : ids) {
-        const auto process = platform::OpenProcessById(kProcessQueryAndRead, id);
-        if (!process) {
-            continue;
-        }
-        char16_t buffer[kNameCapacity] = {};
-        const bool found = platform::ModuleBaseName(process, platform::ModuleHandle{}, buffer,
-                                                    kNameCapacity) != 0 &&
-                           platform::EqualIgnoringCaseLocale(buffer, name);
-        platform::CloseProcess(process);
-        if (found) {
+        if (HasExecutableName(id, name)) {
             return id;
         }
     }
     return 0;
+}
+
+std::vector<std::uint32_t> ProcessIdsByName(const char16_t* name) {
+    std::vector<std::uint32_t> ids;
+    if (!ListAllProcessIds(ids)) {
+        return {};
+    }
+    std::erase_if(ids, [name](std::uint32_t id) { return !HasExecutableName(id, name); });
+    return ids;
 }
 
 void EnableDebugPrivilege() {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -26,6 +27,10 @@ bool WalkProcesses(const ProcessStep& step);
 // The identifier of the first process, in enumeration order, whose executable's base name equals
 // name ignoring case as the user's locale does; 0 when there is none.
 std::uint32_t FindProcessIdByName(const char16_t* name);
+
+// The identifiers of every such process, in enumeration order; empty when there is none or the
+// identifier list cannot be obtained.
+std::vector<std::uint32_t> ProcessIdsByName(const char16_t* name);
 
 // Enables "SeDebugPrivilege" on the own process's token, so that processes of other accounts
 // can be opened; failures are silent.

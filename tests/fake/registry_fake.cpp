@@ -142,6 +142,22 @@ std::int32_t SetValue(KeyHandle key, const char16_t* name, std::uint32_t type,
     return 0;
 }
 
+std::int32_t DeleteValue(KeyHandle key, const char16_t* name) {
+    const auto lock = fake::Lock();
+    fake::Record("RegDeleteValue " + fake::Narrow(name));
+    if (!IsOpen(key)) {
+        return kErrorInvalidHandle;
+    }
+    if (auto* other = OtherValues(key)) {
+        return other->erase(name) != 0 ? 0 : kErrorFileNotFound;
+    }
+    if (fake::FindValue(name) == nullptr) {
+        return kErrorFileNotFound;
+    }
+    fake::RemoveValue(name);
+    return 0;
+}
+
 std::int32_t FlushKey(KeyHandle key) {
     const auto lock = fake::Lock();
     fake::Record("RegFlushKey");

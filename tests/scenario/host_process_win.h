@@ -131,4 +131,16 @@ class HostProcess {
     std::vector<std::string> events_;
 };
 
+// The installer's word reached the host of a browser: it said why its port closes, and ended.
+// Its end is waited for first: a host that never heard the word then fails here, not in a read
+// that never returns.
+inline void ExpectClosedForTheInstaller(HostProcess& host) {
+    ASSERT_EQ(host.Process().WaitForExit(5s), 0u) << "the host did not close for the installer";
+    std::string message = host.NextEvent();
+    for (int i = 0; i < 10 && Contains(message, R"("event":"status")"); ++i) {
+        message = host.NextEvent();
+    }
+    EXPECT_EQ(message, R"({"event":"closing","reason":"installer"})");
+}
+
 }  // namespace scenario

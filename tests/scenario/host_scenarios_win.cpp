@@ -1,3 +1,7 @@
+#include <windows.h>
+
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -120,4 +124,20 @@ TEST(Host, TwoHostsStartingAtOnceBothReportTheOneCompanion) {
     const std::string pid = "\"pid\":" + std::to_string(ProcessIdOf(L"qelm.exe"));
     EXPECT_TRUE(Contains(first.Ask(R"({"id":2,"cmd":"status"})"), pid) &&
                 Contains(second.Ask(R"({"id":2,"cmd":"status"})"), pid));
+}
+
+// The installer's word as a qelmctl with more rights than the host's makes it: its security grants
+// the user a wait on it (SYNCHRONIZE), and no more.
+TEST(Host, TheInstallersWordClosesTheHostWhenItsMakerLeftTheUserOnlyAWaitOnIt) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;;0x100000;;;WD)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr));
+    const HANDLE word = CreateEventW(&security, TRUE, FALSE, L"Local\\QELM-close-hosts");
+    LocalFree(security.lpSecurityDescriptor);
+    HostProcess host;
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"hello"})"), R"("ok":true)"));
+
+    SetEvent(word);
+    ExpectClosedForTheInstaller(host);
+    CloseHandle(word);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -138,16 +139,6 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-// The installer's word reached the host of a browser: it said why its port closes, and ended.
-void ExpectClosedForTheInstaller(HostProcess& host) {
-    std::string message = host.NextEvent();
-    for (int i = 0; i < 10 && Contains(message, R"("event":"status")"); ++i) {
-        message = host.NextEvent();
-    }
-    EXPECT_EQ(message, R"({"event":"closing","reason":"installer"})");
-    EXPECT_EQ(host.Process().WaitForExit(1s), 0u);
-}
-
 }  // namespace
 
 TEST(Installer, InstallsForTheUserAndFirefoxFindsAndStartsTheHost) {
@@ -260,4 +251,29 @@ TEST(Installer, UninstallEndsTheCompanionAndRemovesAllOfItsOwnButTheSettings) {
     EXPECT_FALSE(UserKeyExists(kHostKey));
     EXPECT_FALSE(UserText(kExtensionsKey, L"qelm@qelm.org"));
     EXPECT_TRUE(KeyExists());
+}
+
+// The new installer's own qelmctl closes the programs of the release it replaces, whatever that
+// release installed: here no qelmctl at all, as from a release before the installer closed QELM.
+TEST(Installer, AnUpgradeFromThePreviousReleaseClosesItsHostWithItsOwnQelmctl) {
+    if (!Exists(Package(L"QELM_MSI_PREVIOUS"))) {
+        GTEST_SKIP() << "no installer of the previous release (tests/package/previous)";
+    }
+    ASSERT_EQ(Install(L"QELM_MSI_PREVIOUS"), 0u);
+    const std::wstring previous = InstalledRelease();
+    Child browser = StartBrowser();
+    HostProcess host(firefox::kHostJobLimits, InstallFolder() + L"\\qelm-host.exe");
+    EXPECT_TRUE(Contains(host.Ask(R"({"id":1,"cmd":"start"})"), R"("started":true)"));
+    const DWORD companion = ProcessIdOf(L"qelm.exe");
+    ASSERT_TRUE(DeleteFileW((InstallFolder() + L"\\qelmctl.exe").c_str()));
+
+    ASSERT_EQ(Install(L"QELM_MSI_NEXT"), 0u);
+
+    ExpectClosedForTheInstaller(host);
+    EXPECT_EQ(ProcessIdOf(L"qelm.exe"), 0u);
+    const std::wstring next = InstalledRelease();
+    EXPECT_EQ(FilesIn(InstallFolder()), InstalledFiles(next));
+    std::cout << "release " << Narrow(previous) << ": host " << host.Process().Id()
+              << " and companion " << companion << " closed by the installer of " << Narrow(next)
+              << "\n";
 }

@@ -193,6 +193,10 @@ TEST_F(Host, StartRunsTheCompanionBesideTheHostAndWaitsForItsWindow) {
 // Another profile's host started one in the same moment: this start's copy ends at once, and
 // the start reports the companion that runs.
 TEST_F(Host, AStartThatLosesTheRaceToAnotherReportsTheCompanionThatRuns) {
+    world().onProgramStarted = [](const std::u16string&) {
+        fake::AddProcess(u"qelm.exe");  // the other's copy, whose window is not up yet
+        return 0u;
+    };
     world().onPause = [this] {
         if (companionId == 0 && world().virtualTimeMs >= 500) {
             StartCompanion();
@@ -213,6 +217,21 @@ TEST_F(Host, AStartThatLosesTheRaceToAnotherReportsTheCompanionThatRuns) {
         return 0u;
     };
     EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["started"], false);
+}
+
+// An exit status seen after a start then tells of this run's end; a companion that already runs
+// keeps its figures.
+TEST_F(Host, AStartThatLaunchesTheCompanionForgetsThePreviousRunsExitStatus) {
+    fake::PutText(u"activateEventMemoryMetrics", u"Activate Lumbrel To See Current WorkingSetSize");
+    world().onProgramStarted = [this](const std::u16string&) {
+        EXPECT_EQ(fake::FindValue(u"activateEventMemoryMetrics"), nullptr);
+        StartCompanion();
+        return companionId;
+    };
+    EXPECT_EQ(Ask({{"id", 1}, {"cmd", "start"}})["started"], true);
+    fake::PutText(u"activateEventMemoryMetrics", u"Browser WorkingSetSize = 1024K");
+    EXPECT_EQ(Ask({{"id", 2}, {"cmd", "start"}})["started"], false);
+    EXPECT_NE(fake::FindValue(u"activateEventMemoryMetrics"), nullptr);
 }
 
 TEST_F(Host, DefaultsCreatesTheKeyOnlyWhenItIsMissing) {

@@ -244,6 +244,21 @@ TEST_F(Qelmctl, ExitSucceedsOnlyWhenTheCompanionHasGone) {
     EXPECT_EQ(ended.out, "QELM has ended\n");
 }
 
+TEST_F(Qelmctl, ExitForTheInstallerFailsAndSaysWhichWhileAQelmExeStillRuns) {
+    StartCompanion(std::nullopt);
+    EndCompanionWhenSentTo();
+    const auto ended = Ctl({u"exit", u"--installer"});
+    EXPECT_EQ(ended.exitCode, kExitOk) << ended.err;
+
+    // One whose window never showed still holds the installed files.
+    world().windows.clear();
+    const auto windowless = fake::AddProcess(u"qelm.exe");
+    const auto left = Ctl({u"exit", u"--installer"});
+    EXPECT_EQ(left.exitCode, kExitFailed);
+    EXPECT_EQ(left.err,
+              "qelm.exe is still running (process ids: " + std::to_string(windowless) + ")\n");
+}
+
 TEST_F(Qelmctl, StatusAsJsonCarriesEveryValueWithItsType) {
     PutDefaultSettings();
     fake::PutText(u"activateEventComment", u"line one\nline \"two\"\t\\\x01");

@@ -106,11 +106,16 @@ void LookAgainIfUnwatched(const nlohmann::json& reply) {
 // Waits for the installer's word that QELM's files are about to be removed or replaced, then
 // tells the browser why the port closes and ends, so that this program's file is free and the
 // browser starts no companion from it meanwhile. A host started while the word stands ends at
-// once.
+// once. The word is only waited for, so only that is asked of it: a qelmctl run elevated makes
+// it with a security that may grant this user no more than a wait, or nothing; a word that
+// refuses even a wait can only come from an installer closing the hosts now.
 DWORD WINAPI WatchForInstaller(LPVOID output) {
     const HANDLE closing =
-        CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(kCloseHostsEventName));
-    if (closing == nullptr || WaitForSingleObject(closing, INFINITE) != WAIT_OBJECT_0) {
+        CreateEventExW(nullptr, reinterpret_cast<const wchar_t*>(kCloseHostsEventName),
+                       CREATE_EVENT_MANUAL_RESET, SYNCHRONIZE);
+    const bool refused = closing == nullptr && GetLastError() == ERROR_ACCESS_DENIED;
+    if (!refused &&
+        (closing == nullptr || WaitForSingleObject(closing, INFINITE) != WAIT_OBJECT_0)) {
         return 0;
     }
     Send(output, {{"event", "closing"}, {"reason", "installer"}});

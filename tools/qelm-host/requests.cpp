@@ -122,20 +122,6 @@ class StartLock {
     bool owned_ = false;
 };
 
-// The companion that another program started in the same moment, when the one started here
-// ended at once because that one runs.
-std::optional<Companion> LookAgainForCompanion() {
-    constexpr std::uint32_t kLookAgainMs = 2000;
-    constexpr std::uint32_t kLookEveryMs = 100;
-    for (std::uint32_t waited = 0; waited < kLookAgainMs; waited += kLookEveryMs) {
-        platform::PauseFor(kLookEveryMs);
-        if (const auto companion = FindCompanion()) {
-            return companion;
-        }
-    }
-    return std::nullopt;
-}
-
 json AlreadyRunning(const Companion& companion) {
     return json{{"running", true}, {"pid", companion.processId}, {"started", false}};
 }
@@ -149,7 +135,8 @@ Result Start(const json&) {
     if (const auto companion = FindCompanion()) {
         return AlreadyRunning(*companion);
     }
-    const std::u16string path = platform::OwnDirectory() + u"\\qelm.exe";
+    const std::u16string path = platform::OwnDirectory() + u"\\" + kCompanionProgram;
+    ForgetThePreviousRunsFigures();
     std::uint32_t processId = 0;
     bool outlivesHost = true;
     auto error = platform::StartProgram(path, true, processId, kStartWaitMs);
@@ -173,7 +160,10 @@ Result Start(const json&) {
                     {"reloaded", reloaded}};
     }
     if (platform::WaitForProcessEnd(processId, 0)) {
-        if (const auto companion = LookAgainForCompanion()) {
+        // The copy started here ended at once, as a second copy does when another program has
+        // just started one: that one may show its window a moment later.
+        constexpr std::uint32_t kLookAgainMs = 2000;
+        if (const auto companion = AwaitCompanion(kLookAgainMs)) {
             return AlreadyRunning(*companion);
         }
         return Failure{"QELM ended at once: it runs only beside a browser"};

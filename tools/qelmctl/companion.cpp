@@ -4,6 +4,7 @@
 #include "platform/desktop.h"
 #include "platform/processes.h"
 #include "platform/threads.h"
+#include "recovery/process_walk.h"
 #include "settings/registry_channel.h"
 #include "text.h"
 
@@ -13,6 +14,19 @@ std::optional<Companion> FindCompanion() {
         return std::nullopt;
     }
     return Companion{window, platform::WindowProcessId(window)};
+}
+
+std::optional<Companion> AwaitCompanion(std::uint32_t timeoutMs) {
+    constexpr std::uint32_t kLookEveryMs = 100;
+    for (std::uint32_t waited = 0;; waited += kLookEveryMs) {
+        if (const auto companion = FindCompanion()) {
+            return companion;
+        }
+        if (waited >= timeoutMs || FindProcessIdByName(kCompanionProgram) == 0) {
+            return std::nullopt;
+        }
+        platform::PauseFor(kLookEveryMs);
+    }
 }
 
 std::optional<std::uintptr_t> SendToCompanion(const Companion& companion,
@@ -79,6 +93,17 @@ nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value) {
     }
     const auto text = ReadKeyValue(key, value);
     return text ? nlohmann::json(*text) : nlohmann::json();
+}
+
+void ForgetThePreviousRunsFigures() {
+    const auto key = OpenSharedKey(platform::KeyAccess::kWrite);
+    if (!key) {
+        return;
+    }
+    if (platform::DeleteValue(*key, u"activateEventMemoryMetrics") == 0) {
+        platform::FlushKey(*key);
+    }
+    platform::CloseKey(*key);
 }
 
 std::int32_t WriteSetting(platform::KeyHandle key, const KeyValue& value, std::int32_t number,

@@ -12,6 +12,9 @@
 // The add-on's side of the contract, shared by qelmctl and the native-messaging host: the
 // companion's window and its two messages, and the shared key's values.
 
+// The companion's executable, as its process is named.
+inline constexpr char16_t kCompanionProgram[] = u"qelm.exe";
+
 // The running companion: its controller window and its process.
 struct Companion {
     platform::WindowHandle window;
@@ -27,6 +30,11 @@ inline constexpr std::uint32_t kAnswerTimeoutMs = 5000;
 
 // The companion's controller window, or none when it is not running.
 std::optional<Companion> FindCompanion();
+
+// The companion's controller window, looked for every 100 ms for at most timeoutMs while a
+// qelm.exe runs: one that is starting shows its window only once it has come up. None when no
+// qelm.exe runs or the time is up.
+std::optional<Companion> AwaitCompanion(std::uint32_t timeoutMs);
 
 // Sends one of the two registered messages (by name) and answers the reply; none when the
 // companion did not answer within kAnswerTimeoutMs (or has gone).
@@ -60,6 +68,10 @@ std::optional<std::int32_t> ReadKeyNumber(platform::KeyHandle key, const KeyValu
 // A value of the key as JSON: its number for a DWORD, its text for a text; null when it cannot
 // be read.
 nlohmann::json ReadKeyJson(platform::KeyHandle key, const KeyValue& value);
+
+// Removes the figures that the previous run left in the key, its exit status among them, before
+// a companion is launched: the exit status shown after a start is then the end of this run.
+void ForgetThePreviousRunsFigures();
 
 // Writes one setting as the companion writes it (a DWORD of 4 bytes, a text without terminator)
 // and flushes the key; 0 or the Windows error.

@@ -125,19 +125,18 @@ bool WaitForHostsToEnd(std::uint32_t timeoutMs) {
     return true;
 }
 
-// The running companion; one that a host was starting as it closed may not show its window yet,
-// and is waited for at most timeoutMs. None when no qelm.exe runs.
-std::optional<Companion> CompanionOnceStarted(std::uint32_t timeoutMs) {
-    constexpr std::uint32_t kLookEveryMs = 100;
-    for (std::uint32_t waited = 0;; waited += kLookEveryMs) {
-        if (const auto companion = FindCompanion()) {
-            return companion;
-        }
-        if (waited >= timeoutMs || FindProcessIdByName(u"qelm.exe") == 0) {
-            return std::nullopt;
-        }
-        platform::PauseFor(kLookEveryMs);
+// Says which qelm.exe still run, whose files the installer would find in use; false when none.
+bool ReportCompanionsLeft(Io& io) {
+    const auto left = ProcessIdsByName(kCompanionProgram);
+    if (left.empty()) {
+        return false;
     }
+    io.err << "qelm.exe is still running (process ids:";
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        io.err << (i == 0 ? " " : ", ") << left[i];
+    }
+    io.err << ")\n";
+    return true;
 }
 
 // What the installer runs before it looks for files in use: every host closes its port and ends,
@@ -152,12 +151,16 @@ int ExitForInstaller(Io& io) {
         platform::SignalEvent(closing);
     }
     const bool hostsEnded = WaitForHostsToEnd(kHostsEndWaitMs);
-    const auto companion = CompanionOnceStarted(kStartingWaitMs);
+    const auto companion = AwaitCompanion(kStartingWaitMs);
     int result =
         companion ? ReportExit(AskToExit(*companion, kQelmExitMessageName, 0, 0), io) : kExitOk;
     if (!hostsEnded) {
         io.err << "a qelm-host.exe is still running " << kHostsEndWaitMs / 1000
                << " seconds after it was told to close\n";
+        result = kExitFailed;
+    }
+    // Also one whose window never showed, or one of another session of the user.
+    if (ReportCompanionsLeft(io)) {
         result = kExitFailed;
     }
     if (closing) {
