@@ -27,13 +27,13 @@ export function trimsHeld(status) {
   return parseMetrics(status.metrics) === null ? "waiting" : null;
 }
 
-// Whether the companion trims the browser for a recovery of this kind now; a periodic recovery of
-// global mode trims it even while "Recover the browser's memory" is off.
+// Whether the companion trims the browser for a recovery of this kind now. Its start trims the
+// browser whatever the settings, and a periodic recovery of global mode trims every process,
+// the browser's too, even while "Recover the browser's memory" is off.
 export function companionTrims(status, kind) {
   const held = trimsHeld(status);
-  return Boolean(status?.running) &&
-    (held === null || (held === "off" && kind === "periodic" && Boolean(status.settings.global) &&
-                       parseMetrics(status.metrics) !== null));
+  return Boolean(status?.running) && (held === null || kind === "start" ||
+    (held === "off" && kind === "periodic" && Boolean(status.settings.global)));
 }
 
 export class RecoveryLog {
