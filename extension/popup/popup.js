@@ -133,7 +133,8 @@ function showRelief(memory, browserName) {
                                                   textContent: recoverySentence(recovery, name),
                                                   title: recoveryFigures(recovery) })));
   const { pressureRecovery, pressurePercent } = memory.options;
-  $("pressure-next").hidden = !pressureRecovery;
+  // While the companion trims nothing, the note on what holds it back says so instead.
+  $("pressure-next").hidden = !pressureRecovery || Boolean(memory.trimsHeld);
   $("pressure-next").textContent = memory.pressureNextAt
     ? t("pressureNext", clock(memory.pressureNextAt))
     : t("pressureAt", percent(pressurePercent));
