@@ -11,7 +11,7 @@ import { t } from "../lib/i18n.js";
 import { effectiveOptions, readManaged } from "../lib/memory_options.js";
 import { parseMetrics } from "../lib/metrics.js";
 import { PressureTrigger } from "../lib/pressure.js";
-import { hourSummary, RecoveryLog } from "../lib/recoveries.js";
+import { companionTrims, hourSummary, RecoveryLog, trimsHeld } from "../lib/recoveries.js";
 import { tabsToUnload } from "../lib/unload.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
@@ -23,8 +23,6 @@ let memoryOptions = effectiveOptions({}, {});
 // Trimming and unloading each wait between their turns, and longer while they do not help.
 const trimTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
 const unloadTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
-// The recoveries whose outcome the triggers have been told.
-const judged = new Set();
 let lastUnload = null;
 // What the toolbar button and the open pages were last given, so that they are redrawn only
 // when something they show has changed.
@@ -63,6 +61,7 @@ function memorySnapshot(samples, now) {
     recoveries: outcomes.slice(-5),
     summary: hourSummary(outcomes),
     pressureNextAt: memoryOptions.values.pressureRecovery ? trimTrigger.nextAllowedAt() : null,
+    trimsHeld: trimsHeld(host.status),
     lastUnload,
   };
 }
@@ -117,7 +116,7 @@ function noticeComment(status, previous) {
   if (comment) {
     memoryHistory.markComment(comment, Date.now());
     const kind = commentKind(comment);
-    if (kind && kind !== "stop") {
+    if (kind && kind !== "stop" && companionTrims(status, kind)) {
       recoveries.confirmTrim(kind, Date.now());
     }
     browser.notifications.create("qelm-comment", {
@@ -174,12 +173,15 @@ const reportTab = coalesced(async () => {
   }
 });
 
-// A tab report leads to a trim after the tab delay (0: six seconds), once recovery has started.
+// A tab report leads to a trim after the tab delay (0: six seconds), once recovery has started
+// and while the browser is to be trimmed; otherwise the companion does nothing with it.
 function noticeTabReport(kind) {
   const minutes = host.status?.settings?.tabDelay ?? 0;
   const delayMs = minutes > 0 ? minutes * 60000 : 6000;
   memoryHistory.markSelection(Date.now());
-  recoveries.expectTrim(kind, Date.now(), delayMs);
+  if (companionTrims(host.status, kind)) {
+    recoveries.expectTrim(kind, Date.now(), delayMs);
+  }
 }
 
 async function loadMemoryOptions() {
@@ -191,27 +193,22 @@ async function loadMemoryOptions() {
   showState();
 }
 
-// Each trigger learns what its own recoveries did once a minute has shown what came back.
-function judgeOutcomes() {
-  for (const outcome of recoveries.outcomes(memoryHistory.recent(Date.now()).samples, Date.now(),
-                                            kHourMs)) {
-    const trigger = outcome.kind === "pressure" ? trimTrigger
-      : outcome.kind === "unload" ? unloadTrigger : null;
-    if (trigger && outcome.cameBackKiB !== undefined && !judged.has(outcome.id)) {
-      judged.add(outcome.id);
-      trigger.observeOutcome(outcome);
-    }
-  }
+// Each trigger learns what its own recoveries did once a minute has shown what came back; each
+// recovery is judged once, from the figures around it.
+function judgeOutcomes(now) {
+  recoveries.judgeSettled(now, (time) => memoryHistory.since(time), (outcome) =>
+    (outcome.kind === "pressure" ? trimTrigger : unloadTrigger).observeOutcome(outcome));
 }
 
 function relieveMemory(status) {
   const load = parseMetrics(status.running ? status.metrics : null)?.memoryLoad;
-  if (load === undefined) {
+  const { pressureRecovery, unloadIdleTabs } = memoryOptions.values;
+  if (load === undefined || !(pressureRecovery || unloadIdleTabs)) {
     return;
   }
-  judgeOutcomes();
-  const { pressureRecovery, unloadIdleTabs } = memoryOptions.values;
-  if (pressureRecovery && trimTrigger.observeLoad(load)) {
+  judgeOutcomes(Date.now());
+  // While the companion would not trim, a recovery asked for would do nothing.
+  if (pressureRecovery && companionTrims(status, "pressure") && trimTrigger.observeLoad(load)) {
     ask("tab", {}, { byUser: false, kind: "pressure" }).catch(() => {});
   }
   if (unloadIdleTabs && unloadTrigger.observeLoad(load)) {

@@ -54,15 +54,17 @@ class Ring {
   }
 }
 
-// The working sets of all of the browser's processes and all of its plug-in hosts, as the host
-// sums them; the companion's figures name one process of each, and stand in only where the host
-// gave no totals.
-export function workingSets(status, figures) {
+// What the browser's processes hold (their private bytes) and what of it is in RAM (their working
+// sets), and the plug-in hosts' working set, as the host sums them; null where a figure cannot be
+// read. The companion's figures name one process of each, and stand in for the working sets only
+// where the host gave no totals; they tell nothing of private bytes.
+export function browserFigures(status, figures) {
   const totals = status?.totals;
   if (!totals) {
-    return { browserKiB: figures.browserKiB, pluginHostKiB: figures.pluginHostKiB };
+    return { browserKiB: figures.browserKiB, privateKiB: null, pluginHostKiB: figures.pluginHostKiB };
   }
   return { browserKiB: totals.browser?.workingSetKiB ?? null,
+           privateKiB: totals.browser?.privateKiB ?? null,
            pluginHostKiB: totals.pluginHost?.workingSetKiB ?? null };
 }
 
@@ -95,7 +97,7 @@ export class MemoryHistory {
     this.broken = false;
     this.samples.push({
       time: now,
-      ...workingSets(status, figures),
+      ...browserFigures(status, figures),
       memoryLoad: figures.memoryLoad,
       commitMiB: figures.pagingFile - figures.freePagingFile,
       afterGap: !joined,
@@ -118,6 +120,17 @@ export class MemoryHistory {
     if (kind) {
       this.marks.push({ time: now, kind });
     }
+  }
+
+  // The samples taken after the time, oldest first; read from the newest back, so that a look at
+  // the last minute costs a minute's worth.
+  since(time) {
+    const found = [];
+    for (let index = this.samples.length - 1; index >= 0 && this.samples.at(index).time > time;
+      index--) {
+      found.push(this.samples.at(index));
+    }
+    return found.reverse();
   }
 
   // What the last hour holds, oldest first.

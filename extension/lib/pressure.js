@@ -19,16 +19,19 @@ export class PressureTrigger {
     this.now = now;
     this.waitMs = kFirstWaitMs;
     this.lastAskedAt = null;
+    // Since when the load has stayed below the threshold by the margin; null while it has not.
+    this.calmSince = null;
   }
 
   // Takes the memory load (percent) of a status; true when a recovery is to be asked for now,
-  // which from then on counts as asked. A load under the threshold ends any back-off.
+  // which from then on counts as asked. A load that stays below the threshold by the margin for a
+  // whole wait ends any back-off: one that hovers around the threshold does not.
   observeLoad(memoryLoad) {
     if (!Number.isFinite(memoryLoad)) {
       return false;
     }
+    this.observeCalm(memoryLoad);
     if (memoryLoad < this.percent) {
-      this.waitMs = kFirstWaitMs;
       return false;
     }
     const nextAt = this.nextAllowedAt();
@@ -40,10 +43,23 @@ export class PressureTrigger {
     return true;
   }
 
+  observeCalm(memoryLoad) {
+    if (memoryLoad >= this.percent - kMarginPoints) {
+      this.calmSince = null;
+      return;
+    }
+    this.calmSince ??= this.now();
+    if (this.now() - this.calmSince >= this.waitMs) {
+      this.waitMs = kFirstWaitMs;
+    }
+  }
+
   // Takes what a recovery this trigger asked for did: the KiB it moved out of the browser's
-  // working set and the KiB of those that came back within a minute.
+  // working set and the KiB of those that came back within a minute. One whose figures cannot
+  // tell (a gap in them, or an unload at the same moment) did not show that it helped.
   observeOutcome({ movedKiB, cameBackKiB }) {
-    const helped = movedKiB >= kHelpfulKiB && cameBackKiB <= movedKiB / 2;
+    const helped = Number.isFinite(cameBackKiB) && movedKiB >= kHelpfulKiB &&
+      cameBackKiB <= movedKiB / 2;
     this.waitMs = helped ? kFirstWaitMs : Math.min(this.waitMs * 2, kLongestWaitMs);
   }
 

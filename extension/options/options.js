@@ -147,9 +147,16 @@ function memoryFieldFor(option) {
                control,
                element("span", { className: "help", id: `managed-${option.name}`, hidden: true,
                                  textContent: t("optionManaged") }),
+               ...(option.name === "pressureRecovery" ? [pressureHeldNote()] : []),
                element("span", { className: "message error", id: `message-${option.name}` }));
   field.lastChild.setAttribute("role", "alert");
   return field;
+}
+
+// Shown while the key says the browser is not to be trimmed: the trigger then asks for nothing.
+function pressureHeldNote() {
+  return element("span", { className: "help", id: "pressure-held", hidden: true,
+                           textContent: t("optionPressureNeedsRecovery") });
 }
 
 async function loadMemoryOptions() {
@@ -282,6 +289,7 @@ function show(state) {
   }
   const news = JSON.stringify(settings) !== JSON.stringify(held);
   held = settings;
+  $("pressure-held").hidden = (settings.app_1 ?? 1) !== 0;
   $("key-missing").hidden = Object.keys(settings).length > 0;
   if (news && !edited) {
     fill(settings);

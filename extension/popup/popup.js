@@ -63,15 +63,21 @@ function commitSentence(deltaMiB) {
 function recoverySentence(recovery, browserName) {
   const at = clock(recovery.time);
   if (recovery.kind === "unload") {
-    return recovery.known
-      ? counted(recovery.tabs, "unloadedOneFreed", "unloadedFreed", at, browserName,
-                mebibytes(recovery.movedKiB))
-      : counted(recovery.tabs, "unloadedOne", "unloaded", at);
+    const unloaded = counted(recovery.tabs, "unloadedOne", "unloaded", at);
+    // Where what the browser holds cannot be read, the memory committed on the machine tells.
+    return !recovery.known ? unloaded
+      : recovery.freedKiB === null ? `${unloaded} ${commitSentence(recovery.commitDeltaMiB)}`
+      : counted(recovery.tabs, "unloadedOneFreed", "unloadedFreed", at, browserName,
+                mebibytes(recovery.freedKiB));
+  }
+  if (recovery.withUnload) {
+    return t("trimWithUnload", at, trimName(recovery.kind));
   }
   if (!recovery.known) {
     return t("trimPending", at, trimName(recovery.kind));
   }
   const back = recovery.cameBackKiB === undefined ? t("trimBackLater")
+    : recovery.cameBackKiB === null ? t("trimBackUnknown")
     : t("trimBack", mebibytes(recovery.cameBackKiB));
   return `${t("trimMoved", at, trimName(recovery.kind), mebibytes(recovery.movedKiB), browserName,
               back)} ${commitSentence(recovery.commitDeltaMiB)}`;
@@ -96,13 +102,17 @@ function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
 
 function showRelief(memory, browserName) {
   const name = browserName === "palemoon.exe" ? "Pale Moon" : "Firefox";
+  $("trims-held").hidden = !memory.trimsHeld;
+  $("trims-held").textContent = memory.trimsHeld === "off" ? t("trimsOff")
+    : memory.trimsHeld === "waiting" ? t("trimsWaiting") : "";
   $("recovery-summary").textContent = summarySentence(memory.summary);
   $("recoveries").replaceChildren(...memory.recoveries.slice(-3).reverse().map((recovery) =>
     Object.assign(document.createElement("li"), { className: "recovery",
                                                   textContent: recoverySentence(recovery, name),
                                                   title: recoveryFigures(recovery) })));
   const { pressureRecovery, pressurePercent } = memory.options;
-  $("pressure-next").hidden = !pressureRecovery;
+  // While the companion trims nothing, the note on what holds it back says so instead.
+  $("pressure-next").hidden = !pressureRecovery || Boolean(memory.trimsHeld);
   $("pressure-next").textContent = memory.pressureNextAt
     ? t("pressureNext", clock(memory.pressureNextAt))
     : t("pressureAt", percent(pressurePercent));

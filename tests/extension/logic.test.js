@@ -16,6 +16,7 @@ import {
   workingSetAxis,
 } from "../../extension/lib/chart.js";
 import { kHourMs, MemoryHistory } from "../../extension/lib/history.js";
+import { companionTrims, RecoveryLog, trimsHeld } from "../../extension/lib/recoveries.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
@@ -436,14 +437,15 @@ test("the history keeps the latest samples in a ring, breaks where the companion
                    [[15000, 3000, true], [20000, 4000, false], [80000, 5000, true],
                     [85000, 6000, false]]);
   assert.deepEqual(history.recent(85000).samples.at(-1),
-                   { time: 85000, browserKiB: 6000, pluginHostKiB: 512, memoryLoad: 60,
-                     commitMiB: 8192, afterGap: false });
+                   { time: 85000, browserKiB: 6000, privateKiB: null, pluginHostKiB: 512,
+                     memoryLoad: 60, commitMiB: 8192, afterGap: false });
   // The host's totals of all the browser's processes go before the companion's one process.
-  history.observe({ ...running(7000, 512), totals: { browser: { workingSetKiB: 9000 },
-                                                     pluginHost: null } }, 90000);
-  assert.deepEqual([history.recent(90000).samples.at(-1)].map((s) => [s.browserKiB,
+  history.observe({ ...running(7000, 512), totals: { browser: { workingSetKiB: 9000,
+    privateKiB: 12000 }, pluginHost: null } }, 90000);
+  assert.deepEqual([history.recent(90000).samples.at(-1)].map((s) => [s.browserKiB, s.privateKiB,
                                                                        s.pluginHostKiB]),
-                   [[9000, null]]);
+                   [[9000, 12000, null]]);
+  assert.deepEqual(history.since(80000).map((s) => s.time), [85000, 90000]);
   assert.equal(history.recent(15000 + kHourMs).samples.length, 4, "an hour later");
 
   history.markSelection(1000);
@@ -519,4 +521,46 @@ test("the chart draws a vertex for each sample, breaks the line at a gap, and su
   assert.equal(walk("ArrowLeft", "ArrowLeft"), minutesAgo(5));
   assert.equal(walk("Home", "ArrowLeft", "ArrowRight"), minutesAgo(20) + 5000);
   assert.equal(walk("End", "ArrowRight", "Tab"), minutesAgo(5) + 5000);
+});
+
+test("a recovery moves, an unload frees what the browser holds, and what came back is read only " +
+     "from a figure near the minute after, with no gap since", () => {
+  const kib = (t) => (t <= 10 ? 1000 : t <= 130 ? 900 : t <= 180 ? 700 : t <= 200 ? 750 : 500);
+  // Figures every 5 s, none from 30 s to 120 s.
+  const samples = [...Array(61).keys()].map((i) => i * 5).filter((t) => t < 30 || t > 120)
+    .map((t) => ({ time: t * 1000, browserKiB: kib(t), privateKiB: t <= 200 ? 5000 : 4200,
+                   commitMiB: 8000, afterGap: t === 125 }));
+  const log = new RecoveryLog();
+  for (const [kind, seconds] of [["pressure", 10], ["tab", 130], ["unload", 200],
+                                 ["periodic", 210]]) {
+    log.add({ kind, time: seconds * 1000, ...(kind === "unload" && { tabs: 2 }) });
+  }
+  const told = (outcome) => [outcome.kind, outcome.known, outcome.movedKiB, outcome.cameBackKiB,
+                             outcome.freedKiB, outcome.withUnload];
+  assert.deepEqual(log.outcomes(samples, 300000, kHourMs).map(told), [
+    ["pressure", true, 100, null, undefined, undefined],
+    ["tab", true, 200, 50, undefined, undefined],
+    ["unload", true, 250, 0, 800, undefined],
+    ["periodic", false, undefined, undefined, undefined, true],
+  ]);
+  assert.equal(log.outcomes(samples, 50000, kHourMs)[0].cameBackKiB, undefined, "not yet");
+  const judged = [];
+  for (const now of [260000, 300000, 400000]) {
+    log.judgeSettled(now, (time) => samples.filter((sample) => sample.time > time),
+                     (outcome) => judged.push([now, ...told(outcome).slice(0, 4)]));
+  }
+  assert.deepEqual(judged, [[260000, "pressure", true, 100, null],
+                            [300000, "unload", true, 250, 0]], "each once, when its minute is over");
+});
+
+test("no trim is expected while the browser is not to be trimmed or recovery has not started",
+     () => {
+  const status = (settings, metrics = running(1).metrics) => ({ running: true, settings, metrics });
+  assert.deepEqual([trimsHeld(status({ app_1: 0 })), trimsHeld(status({}, kExitMetrics)),
+                    trimsHeld(status({ app_1: 1 })), trimsHeld({ running: false })],
+                   ["off", "waiting", null, null]);
+  assert.deepEqual([companionTrims(status({ app_1: 0 }), "tab"),
+                    companionTrims(status({ app_1: 0, global: 1 }), "periodic"),
+                    companionTrims(status({ app_1: 1 }, ""), "now"),
+                    companionTrims(status({ app_1: 1 }), "pressure")], [false, true, false, true]);
 });

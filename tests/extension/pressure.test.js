@@ -36,5 +36,26 @@ test("the pressure trigger waits, backs off while recoveries do not help, and st
   trigger.observeOutcome({ movedKiB: 20480, cameBackKiB: 10240 });
   const helped = next();
   trigger.observeOutcome(noHelp[0]);
-  assert.deepEqual([helped, next(), asks(84, 66), next()], [70, 75, false, 70]);
+  assert.deepEqual([helped, next(), asks(84, 66), next()], [70, 75, false, 75]);
+});
+
+test("a load hovering around the threshold keeps the back-off; one below the margin for a whole " +
+     "wait ends it", () => {
+  let now = 0;
+  const trigger = new PressureTrigger(85, () => now);
+  const askedAt = [];
+  for (; now < minutes(180); now += 5000) {
+    if (trigger.observeLoad(now % 10000 ? 84 : 86)) {
+      askedAt.push(now / minutes(1));
+      trigger.observeOutcome({ movedKiB: 0, cameBackKiB: 0 });
+    }
+  }
+  const stay = (load, forMinutes) => {
+    for (const end = now + minutes(forMinutes); now <= end; now += 5000) {
+      trigger.observeLoad(load);
+    }
+    return trigger.nextAllowedAt() / minutes(1);
+  };
+  assert.deepEqual([askedAt, stay(80, 70), stay(79, 59), stay(79, 1)],
+                   [[0, 10, 30, 70, 130], 190, 190, 135]);
 });

@@ -244,8 +244,9 @@ test("the popup says what a tab selection's recovery did, from the figures that 
     firefox.evaluate(popupTab, `[...document.querySelectorAll("#recoveries .recovery")]
       .map((item) => [item.textContent, item.title])
       .find(([line]) => /tab selection's .* came back within a minute/.test(line))`), 90000);
-  const said = new RegExp("^At .+?, a tab selection's recovery moved (.+) out of Firefox's " +
-    "working set; (.+) came back within a minute\\. Committed memory (?:did not change|" +
+  const said = new RegExp("^At .+?, a tab selection's recovery moved (.+) of Firefox's working " +
+    "set to the standby or modified list; (.+) came back within a minute\\. Committed memory " +
+    "(?:did not change|" +
     "changed by .+, all programs counted)\\.$");
   assert.match(sentence, said);
   const [, moved, back] = said.exec(sentence);
@@ -264,6 +265,33 @@ test("the popup says what a tab selection's recovery did, from the figures that 
                             mebibytes(Math.min(Math.max(l - a, 0), movedKiB)) === back);
   }));
   assert.ok(matches, `"${sentence}" (${figures}) is not what was sent`);
+});
+
+test("with the browser's memory not to be recovered, tab switches list no recovery, and the " +
+     "popup and the options page say why", async () => {
+  const trims = async () => Number(/(\d+) recover(?:y|ies) moved/.exec(
+    await text(firefox, popupTab, "recovery-summary"))?.[1] ?? 0);
+  await type(firefox, optionsTab, { app_1: false });
+  await click(firefox, optionsTab, "save");
+  await eventually("the popup's and the options page's notes", async () =>
+    qelmctl("get", "app_1") === "0" && /^“Recover the browser's memory” is off in the options: /
+      .test(await text(firefox, popupTab, "trims-held")) &&
+    !(await firefox.evaluate(optionsTab, "document.getElementById('pressure-held').hidden")));
+  const before = await trims();
+  try {
+    for (const tab of [tabs[0], tabs[1], tabs[0]]) {
+      await firefox.activate(tab);
+    }
+    // The tab delay is six seconds; a trim's figures are in 15 s after it.
+    await sleep(25000);
+    assert.equal(await trims(), before);
+  } finally {
+    await firefox.activate(popupTab);
+    await type(firefox, optionsTab, { app_1: true });
+    await click(firefox, optionsTab, "save");
+    await eventually("recovery on again", async () => qelmctl("get", "app_1") === "1" &&
+      await firefox.evaluate(popupTab, "document.getElementById('trims-held').hidden"));
+  }
 });
 
 test("the popup switches global mode on and off", async () => {
