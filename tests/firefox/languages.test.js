@@ -7,8 +7,8 @@ import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import {
-  eventually, extension, homeWithHost, launchWithExtension, openPopupInTab, pageTab, root, text,
-  work,
+  click, eventually, extension, homeWithHost, kPanelHeight, launchWithExtension, openPopupInTab,
+  pageTab, popupHeight, root, text, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -57,6 +57,16 @@ for (const lang of ["de", "ja", "ru"]) {
         running.test(await text(firefox, popup, "state")) &&
         firefox.evaluate(popup, "!document.getElementById('chart-box').hidden"));
       assert.equal(await text(firefox, popup, "start-stop"), words.companionStop.message);
+      // Three recoveries in the table: each shows once its moment, six seconds after Recover
+      // now, has come; the extension expects no second one before.
+      for (let rows = 1; rows <= 3; rows++) {
+        await click(firefox, popup, "recover");
+        await eventually(`recovery ${rows}`, () => firefox.evaluate(popup,
+          `document.querySelectorAll("#recoveries .recovery").length === ${rows}`));
+      }
+      const height = await popupHeight(firefox, popup);
+      console.log(`The popup in ${lang}: ${height} px high`);
+      assert.ok(height <= kPanelHeight, `the popup in ${lang} is ${height} px high`);
       assert.equal(await text(firefox, options, "save"), words.optionsSave.message);
       for (const [tab, page] of [[popup, "popup"], [options, "options"]]) {
         assert.equal(await firefox.evaluate(tab, "document.documentElement.lang"), lang);
