@@ -12,6 +12,8 @@ import {
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
+// QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the dark screenshots.
+const dark = process.env.QELM_COLOR_SCHEME === "dark";
 const messages = (lang) =>
   JSON.parse(readFileSync(join(extension, "_locales", lang, "messages.json"), "utf8"));
 const escaped = (text) => text.replace(/[.*+?^${}()|[\]\\]/g, "\\$&");
@@ -46,7 +48,10 @@ for (const lang of ["de", "ja", "ru"]) {
   test(`in ${lang}, both pages speak it, with the chart and figures, and nothing overflows`,
        async () => {
     const home = homeWithHost();
-    const firefox = await launchWithExtension(home, { "intl.locale.requested": lang });
+    const firefox = await launchWithExtension(home, {
+      "intl.locale.requested": lang,
+      "layout.css.prefers-color-scheme.content-override": dark ? 0 : 1,
+    });
     try {
       const words = messages(lang);
       const running = new RegExp(`^${words.companionRunning.message.split("$PID$")
@@ -72,7 +77,7 @@ for (const lang of ["de", "ja", "ru"]) {
         assert.equal(await firefox.evaluate(tab, "document.documentElement.lang"), lang);
         assert.deepEqual(await firefox.evaluate(tab, kOverflowing), [], `${page} in ${lang}`);
       }
-      await saveScreenshot(firefox, popup, `popup-${lang}`);
+      await saveScreenshot(firefox, popup, `popup-${lang}${dark ? "-dark" : ""}`);
     } finally {
       await firefox.close();
       rmSync(home, { recursive: true, force: true });
