@@ -147,7 +147,7 @@ const sizeOrUnavailable = (kib) => (kib === null ? t("figureUnavailable") : mebi
 // (its working set), from the host's totals; from the companion's one process where the host
 // gave none, and only what is in RAM where it gave no private bytes.
 function showMemory(status) {
-  const figures = parseMetrics(status?.running ? status.metrics : null);
+  const figures = parseMetrics(status?.metrics);
   const browser = status?.totals?.browser;
   $("memory").hidden = !figures;
   if (!figures) {
@@ -181,7 +181,7 @@ function show(state) {
   // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
   $("history").hidden = !connected || (!running && state.history.samples.length < 2);
   showHistory(state.history);
-  showMemory(state.status);
+  showMemory(running ? state.status : null);
   showMetrics(running ? state.status.metrics : null, state.status?.totals);
   showRelief(state.memory);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);

@@ -278,12 +278,16 @@ test("the popup says what a tab selection's recovery did, from the figures that 
 });
 
 test("the popup switches global mode on and off", async () => {
+  const details = (open) =>
+    firefox.evaluate(popupTab, `document.getElementById("details").open = ${open}`);
+  await details(true);
   await click(firefox, popupTab, "global");
   await eventually("global mode on", async () => qelmctl("get", "global") === "1" &&
     (await text(firefox, popupTab, "global")) === "Global mode off");
   await click(firefox, popupTab, "global");
   await eventually("global mode off", async () => qelmctl("get", "global") === "0" &&
     (await text(firefox, popupTab, "global")) === "Global mode on");
+  await details(false);
 });
 
 test("the popup stops the companion and starts it again", async () => {
@@ -370,6 +374,7 @@ test("memory running short asks for one recovery, and no more within the trigger
   await type(firefox, optionsTab, { pressureRecovery: true, unloadIdleTabs: false });
   await click(firefox, optionsTab, "save");
   await eventually("a recovery asked for", () => tabRequests(since).length > 0, 15000);
+  await firefox.evaluate(popupTab, "document.getElementById('details').open = true");
   await eventually("the popup says when the next may come", async () =>
     /^The next recovery for memory pressure may come at .+\.$/.test(
       await text(firefox, popupTab, "pressure-next")));

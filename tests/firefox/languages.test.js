@@ -8,7 +8,7 @@ import { join } from "node:path";
 import { after, before, test } from "node:test";
 import {
   click, eventually, extension, homeWithHost, kPanelHeight, launchWithExtension, openPopupInTab,
-  pageTab, popupHeight, root, text, work,
+  pageTab, popupHeight, qelmctl, root, text, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -58,9 +58,14 @@ for (const lang of ["de", "ja", "ru"]) {
         .map(escaped).join("\\d+")}$`);
       const options = await pageTab(firefox, "options/options.html");
       const popup = await openPopupInTab(firefox, options);
-      await eventually("the popup's chart", async () =>
-        running.test(await text(firefox, popup, "state")) &&
-        firefox.evaluate(popup, "!document.getElementById('chart-box').hidden"));
+      await eventually("the popup's chart", async () => {
+        const state = await text(firefox, popup, "state");
+        if (!running.test(state) ||
+            await firefox.evaluate(popup, "document.getElementById('chart-box').hidden")) {
+          throw new Error(`${state} (${qelmctl("status").split("\n")[0]})`);
+        }
+        return true;
+      });
       assert.equal(await text(firefox, popup, "start-stop"), words.companionStop.message);
       // Three recoveries in the table: each shows once its moment, six seconds after Recover
       // now, has come; the extension expects no second one before.
