@@ -4,10 +4,10 @@ import { kHourMs } from "./history.js";
 import { counted, t, uiLanguage } from "./i18n.js";
 import { percent, sizeText } from "./metrics.js";
 
-export const kChartSize = { width: 328, height: 150 };
+export const kChartSize = { width: 328, height: 120 };
 // Room on the left for the working-set labels, on the right for the memory load's, below for
 // the time's: all inside the chart, which the focus ring surrounds.
-const kPlot = { left: 50, top: 8, width: 240, height: 120 };
+const kPlot = { left: 50, top: 8, width: 240, height: 90 };
 
 // Each span of the time axis in minutes, with the step of its ticks. The chart takes the shortest
 // one that holds what it shows, so that a young history fills the width; none has more than three
@@ -186,15 +186,19 @@ export function nearestPoint(points, x) {
   return nearest;
 }
 
-// The point a key moves the readout to from the point of the given time (null: none yet): the
-// arrows one point left or right, from none to the latest; Home and End to the oldest and the
-// latest. Null for any other key.
+// The point a key moves the readout to from the point of the given time (null: none yet): Left
+// and Down one point earlier, Right and Up one later (as on a slider), from none to the latest;
+// Home and End to the oldest and the latest. Null for any other key.
 export function pointByKey(points, time, key) {
   const at = points.findIndex(({ sample }) => sample.time === time);
   const last = points.length - 1;
+  const earlier = at < 0 ? last : Math.max(at - 1, 0);
+  const later = at < 0 ? last : Math.min(at + 1, last);
   const index = {
-    ArrowLeft: at < 0 ? last : Math.max(at - 1, 0),
-    ArrowRight: at < 0 ? last : Math.min(at + 1, last),
+    ArrowLeft: earlier,
+    ArrowDown: earlier,
+    ArrowRight: later,
+    ArrowUp: later,
     Home: 0,
     End: last,
   }[key];

@@ -1,5 +1,7 @@
-// The toolbar popup: the state, the chart of the last hour, the live figures, the latest comment,
-// and the commands.
+// The toolbar popup, made to be taken in at a glance and to fit Firefox's panel: the state and
+// Firefox's memory with the commands under them, the chart of the last hour, the latest
+// recoveries as a table, and behind "Details" the machine's figures, the latest comment and the
+// error.
 import { markName } from "../lib/chart.js";
 import { commentKind, kSamplePeriodMs } from "../lib/history.js";
 import { clock, counted, t, translatePage, uiLanguage } from "../lib/i18n.js";
@@ -15,7 +17,7 @@ const secondsUntil = (time) => Math.max(1, Math.ceil((time - Date.now()) / 1000)
 
 function showMetrics(text, totals) {
   const figures = parseMetrics(text);
-  $("figures").hidden = !figures;
+  $("metrics").hidden = !figures;
   if (!figures) {
     return;
   }
@@ -45,49 +47,61 @@ function showCompanionNotice(companion) {
   showLine($("notice"), ...companionNotice(companion));
 }
 
-const trimName = (kind) => ({
-  tab: t("trimTab"),
-  now: t("trimNow"),
-  periodic: t("trimPeriodic"),
-  start: t("trimStart"),
-  pressure: t("trimPressure"),
+const trimTrigger = (kind) => ({
+  tab: t("triggerTab"),
+  now: t("triggerNow"),
+  periodic: t("triggerPeriodic"),
+  start: t("triggerStart"),
+  pressure: t("triggerPressure"),
 })[kind];
-const kCommitUnchangedMiB = 16;
 
-function commitSentence(deltaMiB) {
-  return Math.abs(deltaMiB) < kCommitUnchangedMiB ? t("commitUnchanged")
-    : t("commitChanged", `${deltaMiB > 0 ? "+" : "−"}${mebibytes(Math.abs(deltaMiB) * 1024)}`);
-}
+const kNone = "—";
+const kPending = "…";
+const kUnknown = "?";
 
-// One plain sentence of what a recovery did, from the figures that came before and after it.
-function recoverySentence(recovery, browserName) {
-  const at = clock(recovery.time);
+// A recovery in a row: when, what happened, what it moved out of RAM (a trim) or freed (an
+// unload), and what of the moved came back within a minute.
+function recoveryCells(recovery) {
+  const time = clock(recovery.time);
   if (recovery.kind === "unload") {
-    const unloaded = counted(recovery.tabs, "unloadedOne", "unloaded", at);
-    // Where what the browser holds cannot be read, the memory committed on the machine tells.
-    return !recovery.known ? unloaded
-      : recovery.freedKiB === null ? `${unloaded} ${commitSentence(recovery.commitDeltaMiB)}`
-      : counted(recovery.tabs, "unloadedOneFreed", "unloadedFreed", at, browserName,
-                mebibytes(recovery.freedKiB));
+    const what = counted(recovery.tabs, "recoveryUnloadOne", "recoveryUnload");
+    const freed = !recovery.known ? kPending
+      : typeof recovery.freedKiB === "number" ? mebibytes(recovery.freedKiB) : kNone;
+    return [time, what, kNone, freed, kNone];
   }
   if (recovery.withUnload) {
-    return t("trimWithUnload", at, trimName(recovery.kind));
+    return [time, t("recoveryTrim", trimTrigger(recovery.kind)), kNone, kNone, kNone];
   }
+  const what = t("recoveryTrim", trimTrigger(recovery.kind));
   if (!recovery.known) {
-    return t("trimPending", at, trimName(recovery.kind));
+    return [time, what, kPending, kNone, kPending];
   }
-  const back = recovery.cameBackKiB === undefined ? t("trimBackLater")
-    : recovery.cameBackKiB === null ? t("trimBackUnknown")
-    : t("trimBack", mebibytes(recovery.cameBackKiB));
-  return `${t("trimMoved", at, trimName(recovery.kind), mebibytes(recovery.movedKiB), browserName,
-              back)} ${commitSentence(recovery.commitDeltaMiB)}`;
+  const back = recovery.cameBackKiB === undefined ? t("recoveryBackLater")
+    : recovery.cameBackKiB === null ? kUnknown : mebibytes(recovery.cameBackKiB);
+  return [time, what, mebibytes(recovery.movedKiB), kNone, back];
 }
 
-// The figures a sentence comes from, for its tooltip.
-function recoveryFigures({ known, beforeKiB, afterKiB, laterKiB }) {
-  return !known ? "" : laterKiB === undefined
+// The figures a row comes from, for its tooltip.
+function recoveryFigures(recovery) {
+  const { known, beforeKiB, afterKiB, laterKiB, cameBackKiB } = recovery;
+  if (recovery.withUnload) {
+    return t("trimWithUnload");
+  }
+  if (!known) {
+    return t("recoveryPending");
+  }
+  const figures = laterKiB === undefined
     ? t("trimFigures", mebibytes(beforeKiB), mebibytes(afterKiB))
     : t("trimFiguresLater", mebibytes(beforeKiB), mebibytes(afterKiB), mebibytes(laterKiB));
+  return cameBackKiB === null ? `${figures} ${t("trimBackUnknown")}` : figures;
+}
+
+function recoveryRow(recovery) {
+  const row = Object.assign(document.createElement("tr"), { className: "recovery",
+                                                            title: recoveryFigures(recovery) });
+  row.append(...recoveryCells(recovery).map((text) =>
+    Object.assign(document.createElement("td"), { textContent: text })));
+  return row;
 }
 
 function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
@@ -100,27 +114,53 @@ function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
   return t("hourSummary", [trimmed, unloaded].filter(Boolean).join(" "));
 }
 
-function showRelief(memory, browserName) {
-  const name = browserName === "palemoon.exe" ? "Pale Moon" : "Firefox";
+function showRelief(memory) {
   $("trims-held").hidden = !memory.trimsHeld;
   $("trims-held").textContent = memory.trimsHeld === "off" ? t("trimsOff")
     : memory.trimsHeld === "waiting" ? t("trimsWaiting") : "";
+  const latest = memory.recoveries.slice(-3).reverse();
+  $("recoveries").hidden = latest.length === 0;
+  $("recoveries").tBodies[0].replaceChildren(...latest.map(recoveryRow));
   $("recovery-summary").textContent = summarySentence(memory.summary);
-  $("recoveries").replaceChildren(...memory.recoveries.slice(-3).reverse().map((recovery) =>
-    Object.assign(document.createElement("li"), { className: "recovery",
-                                                  textContent: recoverySentence(recovery, name),
-                                                  title: recoveryFigures(recovery) })));
   const { pressureRecovery, pressurePercent } = memory.options;
   // While the companion trims nothing, the note on what holds it back says so instead.
   $("pressure-next").hidden = !pressureRecovery || Boolean(memory.trimsHeld);
   $("pressure-next").textContent = memory.pressureNextAt
     ? t("pressureNext", clock(memory.pressureNextAt))
     : t("pressureAt", percent(pressurePercent));
+  // A successful unload is the table's newest row; only one that found nothing is told here.
   const unload = memory.lastUnload;
-  $("unload-result").hidden = !unload;
-  $("unload-result").textContent = !unload ? ""
-    : unload.tabs === 0 ? t("unloadNone", clock(unload.time))
-    : counted(unload.tabs, "unloadDoneOne", "unloadDone", clock(unload.time));
+  $("unload-result").hidden = unload?.tabs !== 0;
+  $("unload-result").textContent = unload?.tabs === 0 ? t("unloadNone", clock(unload.time)) : "";
+}
+
+// A figure of the host's, which gives null for one it could not read: never shown as 0.
+const sizeOrUnavailable = (kib) => (kib === null ? t("figureUnavailable") : mebibytes(kib));
+
+// Firefox's memory in one line: what it holds (its private bytes) and what of that is in RAM
+// (its working set), from the host's totals; from the companion's one process where the host
+// gave none, and only what is in RAM where it gave no private bytes.
+function showMemory(status) {
+  const figures = parseMetrics(status?.metrics);
+  const browser = status?.totals?.browser;
+  $("memory").hidden = !figures;
+  if (!figures) {
+    return;
+  }
+  const name = browser?.name === "palemoon.exe" ? "Pale Moon" : "Firefox";
+  const inRam = browser ? sizeOrUnavailable(browser.workingSetKiB) : mebibytes(figures.browserKiB);
+  showText($("memory"), browser && "privateKiB" in browser
+    ? t("popupBrowserMemory", name, sizeOrUnavailable(browser.privateKiB), inRam)
+    : t("popupBrowserInRam", name, inRam));
+  $("memory").title = t("popupBrowserMemoryTitle", name);
+}
+
+// A new error opens the details, where it is shown.
+function showError(error) {
+  if (error && error !== $("error").textContent) {
+    $("details").open = true;
+  }
+  showText($("error"), error);
 }
 
 function show(state) {
@@ -135,8 +175,9 @@ function show(state) {
   // Stopped, it has nothing to say of figures to come; what it showed before stays readable.
   $("history").hidden = !connected || (!running && state.history.samples.length < 2);
   showHistory(state.history);
+  showMemory(running ? state.status : null);
   showMetrics(running ? state.status.metrics : null, state.status?.totals);
-  showRelief(state.memory, state.status?.totals?.browser?.name);
+  showRelief(state.memory);
   showComment(connected ? state.status.comment : null, state.commentSeenAt);
   const global = Boolean(state.status?.settings?.global);
   $("global").textContent = global ? t("globalOff") : t("globalOn");
@@ -144,7 +185,7 @@ function show(state) {
   $("recover").disabled = !running;
   $("global").disabled = !connected;
   $("start-stop").disabled = !connected;
-  showText($("error"), state.error ?? "");
+  showError(state.error ?? "");
 }
 
 // The background keeps a command's error and sends it with the state, to every page.
@@ -152,7 +193,7 @@ async function ask(cmd, fields) {
   try {
     await browser.runtime.sendMessage({ type: "ask", cmd, fields });
   } catch (error) {
-    $("error").textContent = error.message;
+    showError(error.message);
   }
 }
 
@@ -163,9 +204,7 @@ $("start-stop").addEventListener("click", () =>
   ask(last?.status?.running ? "exit" : "start"));
 $("options").addEventListener("click", () => browser.runtime.openOptionsPage());
 $("unload").addEventListener("click", () =>
-  browser.runtime.sendMessage({ type: "unload" }).catch((error) => {
-    $("error").textContent = error.message;
-  }));
+  browser.runtime.sendMessage({ type: "unload" }).catch((error) => showError(error.message)));
 
 translatePage();
 browser.runtime.connect({ name: "view" }).onMessage.addListener(show);

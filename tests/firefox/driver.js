@@ -201,6 +201,10 @@ export const type = (firefox, tab, fields) => firefox.evaluate(tab, `(() => {
     }
   }
 })()`);
+// Firefox shows a toolbar popup at most this high; the popup's height is its body's.
+export const kPanelHeight = 600;
+export const popupHeight = (firefox, tab) =>
+  firefox.evaluate(tab, "Math.ceil(document.body.getBoundingClientRect().height)");
 export const badge = (firefox, tab) =>
   firefox.evaluate(tab, "browser.browserAction.getBadgeText({})");
 

@@ -14,8 +14,8 @@ import { mebibytes } from "../../extension/lib/metrics.js";
 import {
   assertAccessible, badge, bin, click, companionPid, contentResidentKiB, eventually, extension,
   followRegistration, homeWithHost, hostProcesses, hostStarts, lastStatus, launchWithExtension,
-  linuxProcesses, msiexec, openPopupInTab, pageTab, qelmctl, root, sleep, taskkill, text, type,
-  work,
+  kPanelHeight, linuxProcesses, msiexec, openPopupInTab, pageTab, popupHeight, qelmctl, root, sleep,
+  taskkill, text, type, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
@@ -121,6 +121,8 @@ test("switching between two tabs leads to the tab-selection comment", async () =
 test("the popup shows the figures and the badge the memory load, both following a change",
      async () => {
   popupTab = await openPopupInTab(firefox, optionsTab);
+  // The machine's figures and the latest comment are behind the popup's "Details".
+  await firefox.evaluate(popupTab, "document.getElementById('details').open = true");
   const memoryLoad = () => /Memory in usage: *(\d+)%/.exec(
     qelmctl("get", "activateEventMemoryMetrics"))?.[1];
   await eventually("the figures and the badge", async () =>
@@ -141,11 +143,15 @@ test("the popup shows the figures and the badge the memory load, both following 
       return shown && rows.includes(`Plug-in host working set\t${shown}`) &&
         rows.includes(`Firefox's working set (1 process)\t` +
                       mebibytes(totals.browser.workingSetKiB)) &&
+        (await text(firefox, popupTab, "memory"))
+          .endsWith(`in RAM${"privateKiB" in totals.browser ? "" : ":"} ` +
+                    mebibytes(totals.browser.workingSetKiB)) &&
         (await badge(firefox, popupTab)) === `${memoryLoad()}%`;
     });
     // A periodic recovery's comment may have followed the tab selection's by now.
     await eventually("the latest comment", async () =>
       /^Memory Recovery/.test(await text(firefox, popupTab, "comment")));
+    await firefox.evaluate(popupTab, "document.getElementById('details').open = false");
     // Enter on Remove takes the name out and leaves the focus in the list, on the field to add one.
     await firefox.evaluate(optionsTab, "document.querySelector('#programs button').focus()");
     if (!dark) {
@@ -231,6 +237,12 @@ test("the popup's chart follows the memory figures as they come, with a mark for
       document.querySelectorAll("#chart .mark.selection").length]`);
     assert.match(description, new RegExp(`^The last \\d+ minutes\\. Browser: lowest .+\\. ` +
                                          `${selections} tab selections reported; `));
+    assert.equal(await firefox.evaluate(popupTab,
+                                        "document.querySelectorAll('#recoveries .recovery').length"),
+                 3);
+    const height = await popupHeight(firefox, popupTab);
+    console.log(`The popup in English: ${height} px high`);
+    assert.ok(height <= kPanelHeight, `the popup is ${height} px high`);
     await saveScreenshot(firefox, popupTab, "popup", "body");
     await assertAccessible(firefox, popupTab, `the popup (${kTheme})`);
   } finally {
@@ -240,16 +252,14 @@ test("the popup's chart follows the memory figures as they come, with a mark for
 
 test("the popup says what a tab selection's recovery did, from the figures that were sent",
      async () => {
-  const [sentence, figures] = await eventually("a recovery whose minute has passed", () =>
+  // A row: time, what happened, moved, freed, came back; its title the figures it comes from.
+  const [row, figures] = await eventually("a recovery whose minute has passed", () =>
     firefox.evaluate(popupTab, `[...document.querySelectorAll("#recoveries .recovery")]
-      .map((item) => [item.textContent, item.title])
-      .find(([line]) => /tab selection's .* came back within a minute/.test(line))`), 90000);
-  const said = new RegExp("^At .+?, a tab selection's recovery moved (.+) of Firefox's working " +
-    "set to the standby or modified list; (.+) came back within a minute\\. Committed memory " +
-    "(?:did not change|" +
-    "changed by .+, all programs counted)\\.$");
-  assert.match(sentence, said);
-  const [, moved, back] = said.exec(sentence);
+      .map((row) => [[...row.cells].map((cell) => cell.textContent), row.title])
+      .find(([cells]) => cells[1] === "Trim, tab selection" && /iB$/.test(cells[4]))`), 90000);
+  const [, , moved, freed, back] = row;
+  const shown = row.join(" | ");
+  assert.equal(freed, "—", "a trim frees nothing");
   const [before, after, later] = [...figures.matchAll(/: ([^;]+)/g)].map((match) => match[1]);
   // The browser's totals of each status the extension was sent, with the time it passed.
   const sent = readFileSync(join(work, "messages.log"), "utf8").split("\n")
@@ -264,7 +274,7 @@ test("the popup says what a tab selection's recovery did, from the figures that 
       sent.some(([v, l]) => v >= u + 40000 && v <= u + 80000 && mebibytes(l) === later &&
                             mebibytes(Math.min(Math.max(l - a, 0), movedKiB)) === back);
   }));
-  assert.ok(matches, `"${sentence}" (${figures}) is not what was sent`);
+  assert.ok(matches, `"${shown}" (${figures}) is not what was sent`);
 });
 
 test("with the browser's memory not to be recovered, tab switches list no recovery, and the " +
@@ -295,12 +305,16 @@ test("with the browser's memory not to be recovered, tab switches list no recove
 });
 
 test("the popup switches global mode on and off", async () => {
+  const details = (open) =>
+    firefox.evaluate(popupTab, `document.getElementById("details").open = ${open}`);
+  await details(true);
   await click(firefox, popupTab, "global");
   await eventually("global mode on", async () => qelmctl("get", "global") === "1" &&
     (await text(firefox, popupTab, "global")) === "Global mode off");
   await click(firefox, popupTab, "global");
   await eventually("global mode off", async () => qelmctl("get", "global") === "0" &&
     (await text(firefox, popupTab, "global")) === "Global mode on");
+  await details(false);
 });
 
 test("the popup stops the companion and starts it again", async () => {
@@ -396,10 +410,9 @@ test("memory running short unloads the idle tabs, not the one in view in each wi
   popupTab = await openPopupInTab(firefox, optionsTab);
   const unloaded = await firefox.evaluate(popupTab,
     "browser.tabs.query({ discarded: true }).then((tabs) => tabs.length)");
-  await eventually("the popup's account", async () =>
-    new RegExp(`^Unloaded ${unloaded} tabs at .+\\.$`).test(
-      await text(firefox, popupTab, "unload-result")) &&
-    (await text(firefox, popupTab, "recoveries")).includes(`${unloaded} idle tabs were unloaded`));
+  await eventually("the popup's account", () => firefox.evaluate(popupTab,
+    `[...document.querySelectorAll("#recoveries .recovery")]
+      .some((row) => row.cells[1].textContent === "Unloaded ${unloaded} tabs")`));
   // Firefox would load the old popup's tab, unloaded, if the extension went (as it does below).
   await firefox.evaluate(popupTab, `browser.windows.remove(${held[0].windowId})
     .then(() => browser.tabs.query({ discarded: true }))
@@ -414,6 +427,7 @@ test("memory running short asks for one recovery, and no more within the trigger
   await type(firefox, optionsTab, { pressureRecovery: true, unloadIdleTabs: false });
   await click(firefox, optionsTab, "save");
   await eventually("a recovery asked for", () => tabRequests(since).length > 0, 15000);
+  await firefox.evaluate(popupTab, "document.getElementById('details').open = true");
   await eventually("the popup says when the next may come", async () =>
     /^The next recovery for memory pressure may come at .+\.$/.test(
       await text(firefox, popupTab, "pressure-next")));

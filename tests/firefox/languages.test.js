@@ -7,11 +7,13 @@ import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import {
-  eventually, extension, homeWithHost, launchWithExtension, openPopupInTab, pageTab, root, text,
-  work,
+  click, eventually, extension, homeWithHost, kPanelHeight, launchWithExtension, openPopupInTab,
+  pageTab, popupHeight, qelmctl, root, text, work,
 } from "./driver.js";
 
 const screenshots = process.env.QELM_SCREENSHOTS ?? join(root, "build", "firefox");
+// QELM_COLOR_SCHEME=dark shows the pages in Firefox's dark look, for the dark screenshots.
+const dark = process.env.QELM_COLOR_SCHEME === "dark";
 const messages = (lang) =>
   JSON.parse(readFileSync(join(extension, "_locales", lang, "messages.json"), "utf8"));
 const escaped = (text) => text.replace(/[.*+?^${}()|[\]\\]/g, "\\$&");
@@ -46,23 +48,41 @@ for (const lang of ["de", "ja", "ru"]) {
   test(`in ${lang}, both pages speak it, with the chart and figures, and nothing overflows`,
        async () => {
     const home = homeWithHost();
-    const firefox = await launchWithExtension(home, { "intl.locale.requested": lang });
+    const firefox = await launchWithExtension(home, {
+      "intl.locale.requested": lang,
+      "layout.css.prefers-color-scheme.content-override": dark ? 0 : 1,
+    });
     try {
       const words = messages(lang);
       const running = new RegExp(`^${words.companionRunning.message.split("$PID$")
         .map(escaped).join("\\d+")}$`);
       const options = await pageTab(firefox, "options/options.html");
       const popup = await openPopupInTab(firefox, options);
-      await eventually("the popup's chart", async () =>
-        running.test(await text(firefox, popup, "state")) &&
-        firefox.evaluate(popup, "!document.getElementById('chart-box').hidden"));
+      await eventually("the popup's chart", async () => {
+        const state = await text(firefox, popup, "state");
+        if (!running.test(state) ||
+            await firefox.evaluate(popup, "document.getElementById('chart-box').hidden")) {
+          throw new Error(`${state} (${qelmctl("status").split("\n")[0]})`);
+        }
+        return true;
+      });
       assert.equal(await text(firefox, popup, "start-stop"), words.companionStop.message);
+      // Three recoveries in the table: each shows once its moment, six seconds after Recover
+      // now, has come; the extension expects no second one before.
+      for (let rows = 1; rows <= 3; rows++) {
+        await click(firefox, popup, "recover");
+        await eventually(`recovery ${rows}`, () => firefox.evaluate(popup,
+          `document.querySelectorAll("#recoveries .recovery").length === ${rows}`));
+      }
+      const height = await popupHeight(firefox, popup);
+      console.log(`The popup in ${lang}: ${height} px high`);
+      assert.ok(height <= kPanelHeight, `the popup in ${lang} is ${height} px high`);
       assert.equal(await text(firefox, options, "save"), words.optionsSave.message);
       for (const [tab, page] of [[popup, "popup"], [options, "options"]]) {
         assert.equal(await firefox.evaluate(tab, "document.documentElement.lang"), lang);
         assert.deepEqual(await firefox.evaluate(tab, kOverflowing), [], `${page} in ${lang}`);
       }
-      await saveScreenshot(firefox, popup, `popup-${lang}`);
+      await saveScreenshot(firefox, popup, `popup-${lang}${dark ? "-dark" : ""}`);
     } finally {
       await firefox.close();
       rmSync(home, { recursive: true, force: true });
