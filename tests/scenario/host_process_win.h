@@ -19,7 +19,6 @@ class HostProcess {
     // What Firefox passes a host: its manifest's path and the extension's id.
     static constexpr wchar_t kHostArguments[] = L"C:\\qelm.json qelm@extensions.example";
 
-    // Another program may stand in for the host: a browser that starts it, say.
     explicit HostProcess(DWORD jobLimits = firefox::kHostJobLimits,
                          const std::wstring& program = BinaryDirectory() + L"\\qelm-host.exe",
                          firefox::Inheritance inheritance = firefox::Inheritance::kPipesOnly,
