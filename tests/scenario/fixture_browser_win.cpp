@@ -3,7 +3,6 @@
 // resident, and appends the messages its windows receive to a log that the tests read. With
 // --grow its working set moves as a browser's does: it grows every second and falls when a
 // recovery's messages arrive (Wine's trim changes nothing, so a trimmed browser is imitated).
-// With --start it starts child processes as a browser does, its native-messaging host among them.
 
 #include <windows.h>
 

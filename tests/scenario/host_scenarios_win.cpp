@@ -73,8 +73,6 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_TRUE(IsWindow(controller));
 }
 
-// The totals are those of the browser that started the host, with the processes it started: not
-// those of another browser beside it.
 TEST(Host, TheTotalsAreThoseOfTheBrowserThatStartedTheHostAndOfItsChildren) {
     Child otherProfile = StartBrowser(L"firefox.exe", L"--no-window --memory 64");
     Child otherPluginHost = StartBrowser(L"plugin-container.exe", L"--no-window");
