@@ -6,6 +6,7 @@ add_library(qelm_fake STATIC
     tests/fake/files_fake.cpp
     tests/fake/heap_fake.cpp
     tests/fake/input_fake.cpp
+    tests/fake/process_list_fake.cpp
     tests/fake/processes_fake.cpp
     tests/fake/registry_fake.cpp
     tests/fake/shell_fake.cpp

@@ -10,13 +10,14 @@ add_library(qelm_platform_win STATIC
     src/platform/files_win.cpp
     src/platform/heap_win.cpp
     src/platform/input_win.cpp
+    src/platform/process_list_win.cpp
     src/platform/processes_win.cpp
     src/platform/registry_win.cpp
     src/platform/shell_win.cpp
     src/platform/threads_win.cpp
 )
 target_include_directories(qelm_platform_win PUBLIC src)
-target_link_libraries(qelm_platform_win PUBLIC psapi advapi32 ole32 user32)
+target_link_libraries(qelm_platform_win PUBLIC psapi advapi32 ole32 user32 ntdll)
 qelm_warnings(qelm_platform_win)
 
 add_executable(qelm WIN32

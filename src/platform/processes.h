@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/handles.h"
@@ -26,6 +27,18 @@ std::uint32_t ModuleBaseName(ProcessHandle process, ModuleHandle module, char16_
 // The process's current working-set size in bytes (GetProcessMemoryInfo); false and bytes
 // untouched when the counters cannot be read.
 bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes);
+
+// What GetProcessMemoryInfo tells of a process's memory.
+struct MemoryCounters {
+    std::uint64_t workingSetBytes = 0;
+    std::uint64_t privateBytes = 0;  // PrivateUsage: the private memory committed
+    // PrivateWorkingSetSize: the private part of the working set, where the platform offers it
+    // (Windows 10 21H2 and later).
+    std::optional<std::uint64_t> privateWorkingSetBytes;
+};
+
+// Reads the process's memory counters; false and counters untouched when they cannot be read.
+bool ReadMemoryCounters(ProcessHandle process, MemoryCounters& counters);
 
 // The machine's memory status (GlobalMemoryStatusEx).
 struct MemoryStatus {

@@ -57,6 +57,40 @@ bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
     return true;
 }
 
+namespace {
+
+// PROCESS_MEMORY_COUNTERS_EX2 of Windows 10 21H2, which MinGW's psapi.h does not declare yet.
+struct MemoryCountersEx2 {
+    PROCESS_MEMORY_COUNTERS_EX ex;
+    SIZE_T PrivateWorkingSetSize;
+    ULONG64 SharedCommitUsage;
+};
+
+}  // namespace
+
+bool ReadMemoryCounters(ProcessHandle process, MemoryCounters& counters) {
+    const HANDLE handle = ToNative<HANDLE>(process);
+    // A system that does not know the larger structure fills the part it knows and says so in
+    // cb, or refuses the size; then the smaller one is asked for.
+    MemoryCountersEx2 read{};
+    read.ex.cb = sizeof read;
+    if (!GetProcessMemoryInfo(handle, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&read),
+                              sizeof read)) {
+        read = MemoryCountersEx2{};
+        read.ex.cb = sizeof read.ex;
+        if (!GetProcessMemoryInfo(handle, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&read.ex),
+                                  sizeof read.ex)) {
+            return false;
+        }
+    }
+    counters.workingSetBytes = read.ex.WorkingSetSize;
+    counters.privateBytes = read.ex.PrivateUsage;
+    counters.privateWorkingSetBytes = read.ex.cb >= sizeof read
+                                          ? std::optional<std::uint64_t>(read.PrivateWorkingSetSize)
+                                          : std::nullopt;
+    return true;
+}
+
 bool QueryMemoryStatus(MemoryStatus& status) {
     MEMORYSTATUSEX memory{};
     memory.dwLength = sizeof memory;

@@ -179,6 +179,17 @@ bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
     return true;
 }
 
+bool ReadMemoryCounters(ProcessHandle process, MemoryCounters& counters) {
+    const auto lock = fake::Lock();
+    fake::Record("GetProcessMemoryInfo " + Describe(process));
+    const fake::Process* found = ProcessOf(process);
+    if (found == nullptr || !found->countersReadable) {
+        return false;
+    }
+    counters = {found->workingSetBytes, found->privateBytes, found->privateWorkingSetBytes};
+    return true;
+}
+
 bool QueryMemoryStatus(MemoryStatus& status) {
     const auto lock = fake::Lock();
     fake::Record("GlobalMemoryStatusEx");

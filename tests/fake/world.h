@@ -35,6 +35,11 @@ struct Process {
     bool trimRefused = false;
     std::uint64_t workingSetBytes = 0;
     bool countersReadable = true;
+    std::uint32_t parentId = 0;
+    std::uint64_t createdAt = 0;
+    std::uint32_t sessionId = 1;
+    std::uint64_t privateBytes = 0;
+    std::optional<std::uint64_t> privateWorkingSetBytes = std::nullopt;
 };
 
 // A window of the desktop. The windows of the world are kept in Z order: a window's children

@@ -34,6 +34,7 @@ struct Options {
     double exit_after_s = 0;
     std::wstring ready_path;
     std::wstring base_name;
+    std::vector<std::wstring> children;  // their command lines
 };
 
 struct Node {
@@ -100,6 +101,8 @@ Options ParseOptions() {
             o.ready_path = argv[++i];
         } else if (arg == L"--base-name") {
             o.base_name = argv[++i];
+        } else if (arg == L"--start") {
+            o.children.emplace_back(argv[++i]);
         }
     }
     LocalFree(argv);
@@ -332,6 +335,23 @@ void RenameMainModule(std::wstring& name) {
     entry->base_dll_name.MaximumLength = static_cast<USHORT>((name.size() + 1) * sizeof(wchar_t));
 }
 
+// Starts a child that shares this process's standard handles, as a browser passes its pipes to a
+// native-messaging host.
+void StartChild(std::wstring command_line) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &started)) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+}
+
 void SignalReady() {
     if (g_options.ready_path.empty()) {
         return;
@@ -351,6 +371,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         RenameMainModule(g_options.base_name);
     }
     HoldMemory(g_options.memory_mb);
+    for (const std::wstring& child : g_options.children) {
+        StartChild(child);
+    }
 
     MSG msg;
     // Makes sure this thread has a queue before anything is posted to it.

@@ -16,11 +16,14 @@ namespace scenario {
 // Windows does it, with the framed messages of native messaging both ways.
 class HostProcess {
   public:
+    // What Firefox passes a host: its manifest's path and the extension's id.
+    static constexpr wchar_t kHostArguments[] = L"C:\\qelm.json qelm@extensions.example";
+
     explicit HostProcess(DWORD jobLimits = firefox::kHostJobLimits,
                          const std::wstring& program = BinaryDirectory() + L"\\qelm-host.exe",
-                         firefox::Inheritance inheritance = firefox::Inheritance::kPipesOnly) {
-        EXPECT_TRUE(firefox::StartNativeHost(program, L"C:\\qelm.json qelm@extensions.example",
-                                             jobLimits, host_, inheritance))
+                         firefox::Inheritance inheritance = firefox::Inheritance::kPipesOnly,
+                         const std::wstring& arguments = kHostArguments) {
+        EXPECT_TRUE(firefox::StartNativeHost(program, arguments, jobLimits, host_, inheritance))
             << "error " << GetLastError();
         HANDLE process = nullptr;
         DuplicateHandle(GetCurrentProcess(), host_.process, GetCurrentProcess(), &process, 0, FALSE,

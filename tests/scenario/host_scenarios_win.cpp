@@ -44,9 +44,11 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     EXPECT_TRUE(Contains(status, R"("comment":"Memory Recovery Between A Tab Selection\nBrowser)"))
         << status;
     EXPECT_TRUE(Contains(status, R"("activateKVDisplayEvents":1)")) << status;
-    // The totals count both processes, with what each holds resident (16 MiB and 40 MiB).
+    // Started by no browser, the host counts both browser processes of its session, with what
+    // each holds resident (16 MiB and 40 MiB). Wine keeps no private bytes.
     const std::string totals =
-        R"("totals":{"browser":{"name":"firefox.exe","processes":2,"workingSetKiB":)";
+        R"("totals":{"browser":{"name":"firefox.exe","privateKiB":null,"privateWorkingSet":false,)"
+        R"("processes":2,"workingSetKiB":)";
     ASSERT_TRUE(Contains(status, totals)) << status;
     EXPECT_GE(std::stoull(status.substr(status.find(totals) + totals.size())), 56u * 1024)
         << status;
@@ -73,6 +75,38 @@ TEST(Host, AFramedSessionStartsAndDrivesTheCompanionAndEndsWithItsInput) {
     // Its job is terminated too, and the companion, outside it, goes on.
     Sleep(500);
     EXPECT_TRUE(IsWindow(controller));
+}
+
+TEST(Host, TheTotalsAreThoseOfTheBrowserThatStartedTheHostAndOfItsChildren) {
+    Child otherProfile = StartBrowser(L"firefox.exe", L"--no-window --memory 64");
+    Child otherPluginHost = StartBrowser(L"plugin-container.exe", L"--no-window");
+    const std::wstring folder = ScenarioDirectory() + L"\\started";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* name : {L"\\firefox.exe", L"\\plugin-container.exe"}) {
+        ASSERT_TRUE(CopyFileW((BinaryDirectory() + L"\\fixture_browser.exe").c_str(),
+                              (folder + name).c_str(), FALSE));
+    }
+    const std::wstring children = L" --start \"" + BinaryDirectory() + L"\\qelm-host.exe " +
+                                  HostProcess::kHostArguments + L"\" --start \"" + folder +
+                                  L"\\firefox.exe --no-window --memory 40\" --start \"" + folder +
+                                  L"\\plugin-container.exe --no-window --memory 8\"";
+    HostProcess browser(firefox::kHostJobLimits, folder + L"\\firefox.exe",
+                        firefox::Inheritance::kPipesOnly, L"--no-window --memory 16" + children);
+
+    // The browser and its content process hold 16 and 40 MiB resident once they have touched it.
+    const std::string browserTotal =
+        R"("totals":{"browser":{"name":"firefox.exe","privateKiB":null,"privateWorkingSet":false,)"
+        R"("processes":2,"workingSetKiB":)";
+    const std::string pluginHostTotal =
+        R"("pluginHost":{"name":"plugin-container.exe","privateKiB":null,)"
+        R"("privateWorkingSet":false,"processes":1,)";
+    std::string status;
+    EXPECT_TRUE(Eventually([&] {
+        status = browser.Ask(R"({"id":1,"cmd":"status"})");
+        const auto figure = status.find(browserTotal);
+        return Contains(status, pluginHostTotal) && figure != std::string::npos &&
+               std::stoull(status.substr(figure + browserTotal.size())) >= 56u * 1024;
+    })) << status;
 }
 
 // Also when the host's parent passed it more than its pipes: the companion gets none of those.

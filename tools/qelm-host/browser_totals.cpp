@@ -1,104 +1,204 @@
 #include "browser_totals.h"
 
-#include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "platform/process_list.h"
 #include "platform/processes.h"
 #include "recovery/browser_process.h"
 #include "recovery/process_walk.h"
 #include "text.h"
 
 using nlohmann::json;
+using platform::ListedProcess;
 
 namespace {
 
-constexpr std::uint32_t kNameCapacity = 260;
+// The processes of one listing, with the links from each to those it started.
+class ProcessTree {
+  public:
+    explicit ProcessTree(std::vector<ListedProcess> processes) : processes_(std::move(processes)) {
+        for (std::size_t i = 0; i < processes_.size(); ++i) {
+            byId_.emplace(processes_[i].id, i);
+            children_.emplace(processes_[i].parentId, i);
+        }
+    }
 
-// The executables summed, the browsers in the order they are preferred.
-enum Executable : std::size_t { kFirefox, kPaleMoon, kPluginHost, kOther };
-constexpr std::array<const char16_t*, kOther> kNames = {kFirefoxName, kPaleMoonName,
-                                                        kPluginHostName};
+    const std::vector<ListedProcess>& All() const { return processes_; }
 
-// What the processes of one executable hold between them.
-struct Total {
-    std::uint32_t processes = 0;
-    std::uint64_t workingSetBytes = 0;
+    const ListedProcess* Find(std::uint32_t id) const {
+        const auto found = byId_.find(id);
+        return found == byId_.end() ? nullptr : &processes_[found->second];
+    }
+
+    // The process that started child, when it still runs; none when its identifier now names a
+    // process created after child.
+    const ListedProcess* ParentOf(const ListedProcess& child) const {
+        const ListedProcess* parent = Find(child.parentId);
+        return parent != nullptr && IsParent(*parent, child) ? parent : nullptr;
+    }
+
+    // The root and every process started by it or by one of those, as far as they still run.
+    std::vector<const ListedProcess*> Descendants(const ListedProcess& root) const {
+        std::vector<const ListedProcess*> found{&root};
+        std::vector<bool> seen(processes_.size());
+        for (std::size_t next = 0; next < found.size(); ++next) {
+            const ListedProcess& parent = *found[next];
+            const auto [first, last] = children_.equal_range(parent.id);
+            for (auto child = first; child != last; ++child) {
+                const ListedProcess& candidate = processes_[child->second];
+                if (!seen[child->second] && &candidate != &root && IsParent(parent, candidate)) {
+                    seen[child->second] = true;
+                    found.push_back(&candidate);
+                }
+            }
+        }
+        return found;
+    }
+
+  private:
+    static bool IsParent(const ListedProcess& parent, const ListedProcess& child) {
+        return parent.id == child.parentId && parent.id != child.id &&
+               parent.createdAt <= child.createdAt;
+    }
+
+    std::vector<ListedProcess> processes_;
+    std::unordered_map<std::uint32_t, std::size_t> byId_;
+    std::unordered_multimap<std::uint32_t, std::size_t> children_;
 };
 
-using Totals = std::array<Total, kOther>;
-
-// The identifiers of the running processes; the list grows until it fits. Empty when the list
-// cannot be obtained.
-std::vector<std::uint32_t> ProcessIds() {
-    std::vector<std::uint32_t> ids(1024);
-    for (;;) {
-        const auto bufferBytes = static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t));
-        std::uint32_t bytesReturned = 0;
-        if (!platform::ListProcessIds(ids.data(), bufferBytes, bytesReturned)) {
-            return {};
-        }
-        if (bytesReturned < bufferBytes) {
-            ids.resize(bytesReturned / sizeof(std::uint32_t));
-            return ids;
-        }
-        ids.assign(ids.size() * 2, 0);
-    }
-}
-
-// Which of the summed executables the process runs. Only the executable's name is read, without
-// the module list, so that a pass over a few hundred processes stays cheap.
-Executable ExecutableOf(platform::ProcessHandle process) {
-    char16_t buffer[kNameCapacity] = {};
-    const auto length =
-        platform::ModuleBaseName(process, platform::ModuleHandle{}, buffer, kNameCapacity);
-    const std::u16string_view name(buffer, length);
-    for (std::size_t executable = kFirefox; executable < kOther; ++executable) {
-        if (EqualsIgnoringAsciiCase(name, kNames[executable])) {
-            return static_cast<Executable>(executable);
+// The browser's name that the process has, or none.
+const char16_t* BrowserName(const ListedProcess& process) {
+    for (const char16_t* name : {kFirefoxName, kPaleMoonName}) {
+        if (EqualsIgnoringAsciiCase(process.name, name)) {
+            return name;
         }
     }
-    return kOther;
+    return nullptr;
 }
 
-// Adds the working set of the process to the total of its executable, when it is one of ours.
-void Add(std::uint32_t processId, Totals& totals) {
-    // The least access that names and measures a process, which the browser's sandboxed
-    // processes grant as well.
+// The browser that started the host, directly or through launchers (cmd.exe, say).
+const ListedProcess* StartingBrowser(const ProcessTree& tree, const ListedProcess& host) {
+    const ListedProcess* ancestor = tree.ParentOf(host);
+    // Bounded, so that a listing whose links go round cannot hold the host.
+    for (std::size_t steps = 0; ancestor != nullptr && steps < tree.All().size(); ++steps) {
+        if (BrowserName(*ancestor) != nullptr) {
+            return ancestor;
+        }
+        ancestor = tree.ParentOf(*ancestor);
+    }
+    return nullptr;
+}
+
+// The processes counted as the browser's and as its plug-in host's.
+struct Members {
+    const char16_t* browserName = kFirefoxName;
+    std::vector<std::uint32_t> browser;
+    std::vector<std::uint32_t> pluginHosts;
+};
+
+Members Sorted(const std::vector<const ListedProcess*>& processes, const char16_t* browserName) {
+    Members members{browserName, {}, {}};
+    for (const ListedProcess* process : processes) {
+        if (EqualsIgnoringAsciiCase(process->name, browserName)) {
+            members.browser.push_back(process->id);
+        } else if (EqualsIgnoringAsciiCase(process->name, kPluginHostName)) {
+            members.pluginHosts.push_back(process->id);
+        }
+    }
+    return members;
+}
+
+// Started by no browser that runs here, the host takes the browser's processes of its session.
+Members SessionBrowser(const ProcessTree& tree, const ListedProcess& host) {
+    std::vector<const ListedProcess*> session;
+    bool firefoxRuns = false;
+    for (const ListedProcess& process : tree.All()) {
+        if (process.sessionId == host.sessionId) {
+            session.push_back(&process);
+            firefoxRuns = firefoxRuns || EqualsIgnoringAsciiCase(process.name, kFirefoxName);
+        }
+    }
+    return Sorted(session, firefoxRuns ? kFirefoxName : kPaleMoonName);
+}
+
+Members ThisBrowser(const ProcessTree& tree) {
+    const ListedProcess* host = tree.Find(platform::OwnProcessId());
+    if (host == nullptr) {
+        return {};
+    }
+    if (const ListedProcess* browser = StartingBrowser(tree, *host)) {
+        return Sorted(tree.Descendants(*browser), BrowserName(*browser));
+    }
+    return SessionBrowser(tree, *host);
+}
+
+// A sum that stays unknown once one of its parts is.
+using Sum = std::optional<std::uint64_t>;
+
+void Add(Sum& sum, Sum part) {
+    sum = sum && part ? Sum(*sum + *part) : std::nullopt;
+}
+
+// A figure of zero is one the system does not keep (Wine's private bytes): a running process
+// always holds some.
+Sum Known(std::uint64_t bytes) {
+    return bytes > 0 ? Sum(bytes) : std::nullopt;
+}
+
+struct Figures {
+    Sum privateBytes = 0;
+    Sum workingSetBytes = 0;
+    Sum privateWorkingSetBytes = 0;
+};
+
+void Measure(std::uint32_t processId, Figures& figures) {
+    // The least access that measures a process, which the browser's sandboxed processes grant.
     const auto process = platform::OpenProcessById(kProcessQueryAndRead, processId);
-    if (!process) {
-        return;
+    platform::MemoryCounters counters;
+    const bool read = process && platform::ReadMemoryCounters(process, counters);
+    if (process) {
+        platform::CloseProcess(process);
     }
-    std::uint64_t bytes = 0;
-    if (const auto executable = ExecutableOf(process);
-        executable != kOther && platform::WorkingSetBytes(process, bytes)) {
-        ++totals[executable].processes;
-        totals[executable].workingSetBytes += bytes;
-    }
-    platform::CloseProcess(process);
+    Add(figures.privateBytes, read ? Known(counters.privateBytes) : std::nullopt);
+    Add(figures.workingSetBytes, read ? Known(counters.workingSetBytes) : std::nullopt);
+    Add(figures.privateWorkingSetBytes,
+        read ? Known(counters.privateWorkingSetBytes.value_or(0)) : std::nullopt);
 }
 
-json TotalJson(const Total& total) {
-    if (total.processes == 0) {
+json KiB(Sum bytes) {
+    return bytes ? json(*bytes / 1024) : json(nullptr);
+}
+
+json TotalJson(const char16_t* name, const std::vector<std::uint32_t>& processIds) {
+    if (processIds.empty()) {
         return nullptr;
     }
-    return {{"processes", total.processes}, {"workingSetKiB", total.workingSetBytes / 1024}};
+    Figures figures;
+    for (const auto processId : processIds) {
+        Measure(processId, figures);
+    }
+    const bool privateWorkingSet = figures.privateWorkingSetBytes.has_value();
+    return {{"name", ToUtf8(name)},
+            {"processes", processIds.size()},
+            {"privateKiB", KiB(figures.privateBytes)},
+            {"workingSetKiB",
+             KiB(privateWorkingSet ? figures.privateWorkingSetBytes : figures.workingSetBytes)},
+            {"privateWorkingSet", privateWorkingSet}};
 }
 
 }  // namespace
 
 json BrowserTotals() {
-    Totals totals{};
-    for (const auto processId : ProcessIds()) {
-        if (processId != 0) {
-            Add(processId, totals);
-        }
+    std::vector<ListedProcess> listing;
+    if (!platform::ListProcesses(listing)) {
+        return {{"browser", nullptr}, {"pluginHost", nullptr}};
     }
-    const Executable browser = totals[kFirefox].processes > 0 ? kFirefox : kPaleMoon;
-    json browserTotal = TotalJson(totals[browser]);
-    if (!browserTotal.is_null()) {
-        browserTotal["name"] = ToUtf8(kNames[browser]);
-    }
-    return {{"browser", browserTotal}, {"pluginHost", TotalJson(totals[kPluginHost])}};
+    const Members members = ThisBrowser(ProcessTree(std::move(listing)));
+    return {{"browser", TotalJson(members.browserName, members.browser)},
+            {"pluginHost", TotalJson(kPluginHostName, members.pluginHosts)}};
 }
