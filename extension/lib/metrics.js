@@ -61,6 +61,12 @@ export function mebibytes(kib) {
   return kib === null || kib === undefined ? t("notRunning") : sizeText(Math.round(kib / 1024));
 }
 
+// A figure of the host's, which gives null for one it could not read: never shown as 0, nor as
+// a process that does not run.
+export function figureSize(kib) {
+  return kib === null ? t("figureUnavailable") : mebibytes(kib);
+}
+
 // Mebibytes in the largest unit that keeps at least one whole one.
 export function sizeText(mebibytes) {
   if (mebibytes >= 1024 * 1024) {
@@ -80,10 +86,10 @@ export function metricsRows(figures, totals) {
   const browser = totals?.browser;
   const pluginHost = totals ? totals.pluginHost : undefined;
   return [
-    browser ? [browserLabel(browser), mebibytes(browser.workingSetKiB)]
+    browser ? [browserLabel(browser), figureSize(browser.workingSetKiB)]
       : [t("metricBrowser"), kibibytes(figures.browserKiB)],
     [t("metricPluginHost"), pluginHost === undefined ? kibibytes(figures.pluginHostKiB)
-      : pluginHost ? mebibytes(pluginHost.workingSetKiB) : t("notRunning")],
+      : pluginHost ? figureSize(pluginHost.workingSetKiB) : t("notRunning")],
     [t("metricLoad"), percent(figures.memoryLoad)],
     [t("metricPhysical"), t("metricFreeOf", sizeText(figures.freePhysical),
                             sizeText(figures.physical))],

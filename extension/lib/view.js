@@ -1,6 +1,6 @@
 // What the toolbar button and the popup say about the host and the companion.
 import { clock, t } from "./i18n.js";
-import { browserLabel, mebibytes, parseMetrics } from "./metrics.js";
+import { browserLabel, figureSize, parseMetrics } from "./metrics.js";
 
 export const kInstallCommand = "qelmctl install";
 
@@ -34,7 +34,7 @@ export function describe(host) {
     color: "#0060df",
     title: !figures ? t("companionRunningTitle")
       : browser ? t("buttonTitleWithBrowser", figures.memoryLoad, browserLabel(browser),
-                    mebibytes(browser.workingSetKiB))
+                    figureSize(browser.workingSetKiB))
       : t("buttonTitleLoad", figures.memoryLoad),
   };
 }

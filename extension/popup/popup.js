@@ -6,7 +6,7 @@ import { markName } from "../lib/chart.js";
 import { commentKind, kSamplePeriodMs } from "../lib/history.js";
 import { clock, counted, t, translatePage, uiLanguage } from "../lib/i18n.js";
 import { showLine, showText } from "../lib/live.js";
-import { mebibytes, metricsRows, parseMetrics, percent } from "../lib/metrics.js";
+import { figureSize, mebibytes, metricsRows, parseMetrics, percent } from "../lib/metrics.js";
 import { companionNotice, describe } from "../lib/view.js";
 import { showHistory } from "./history_chart.js";
 
@@ -134,9 +134,6 @@ function showRelief(memory) {
   $("unload-result").textContent = unload?.tabs === 0 ? t("unloadNone", clock(unload.time)) : "";
 }
 
-// A figure of the host's, which gives null for one it could not read: never shown as 0.
-const sizeOrUnavailable = (kib) => (kib === null ? t("figureUnavailable") : mebibytes(kib));
-
 // Firefox's memory in one line: what it holds (its private bytes) and what of that is in RAM
 // (its working set), from the host's totals; from the companion's one process where the host
 // gave none, and only what is in RAM where it gave no private bytes.
@@ -148,9 +145,9 @@ function showMemory(status) {
     return;
   }
   const name = browser?.name === "palemoon.exe" ? "Pale Moon" : "Firefox";
-  const inRam = browser ? sizeOrUnavailable(browser.workingSetKiB) : mebibytes(figures.browserKiB);
+  const inRam = browser ? figureSize(browser.workingSetKiB) : mebibytes(figures.browserKiB);
   showText($("memory"), browser && "privateKiB" in browser
-    ? t("popupBrowserMemory", name, sizeOrUnavailable(browser.privateKiB), inRam)
+    ? t("popupBrowserMemory", name, figureSize(browser.privateKiB), inRam)
     : t("popupBrowserInRam", name, inRam));
   $("memory").title = t("popupBrowserMemoryTitle", name);
 }
