@@ -26,8 +26,8 @@ const unloadTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
 // The recoveries whose outcome the triggers have been told.
 const judged = new Set();
 let lastUnload = null;
-// The unloading for memory pressure under way: when it started, the tabs it has unloaded, the tabs
-// Firefox kept, and whether a turn is running.
+// The unloading for memory pressure under way: how many tabs it has unloaded, the tabs Firefox
+// kept, and whether a turn is running.
 let unloading = null;
 // What the toolbar button and the open pages were last given, so that they are redrawn only
 // when something they show has changed.
@@ -236,8 +236,8 @@ function relieveMemory(status) {
   unloadForPressure(load, unloadIdleTabs);
 }
 
-// The tabs that may be unloaded now, the least recently used first; the only action that frees
-// the browser's memory for real.
+// The tabs that may be unloaded now, the least recently used first. Unloading is the only action
+// that frees the browser's memory for real.
 async function unloadableTabs(now) {
   // The extension's own pages stay: one unloaded would come back after the extension's removal.
   const own = browser.runtime.getURL("");
