@@ -12,7 +12,7 @@ import { effectiveOptions, readManaged } from "../lib/memory_options.js";
 import { parseMetrics } from "../lib/metrics.js";
 import { PressureTrigger } from "../lib/pressure.js";
 import { companionTrims, hourSummary, RecoveryLog, trimsHeld } from "../lib/recoveries.js";
-import { tabsToUnload } from "../lib/unload.js";
+import { isKeptSite, nextTurn, tabsToUnload } from "../lib/unload.js";
 import { commentToNotify, describe } from "../lib/view.js";
 
 let commentSeenAt = null;
@@ -24,6 +24,9 @@ let memoryOptions = effectiveOptions({}, {});
 const trimTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
 const unloadTrigger = new PressureTrigger(memoryOptions.values.pressurePercent);
 let lastUnload = null;
+// The unloading for memory pressure under way: how many tabs it has unloaded, the tabs Firefox
+// kept, and whether a turn is running.
+let unloading = null;
 // What the toolbar button and the open pages were last given, so that they are redrawn only
 // when something they show has changed.
 let shownButton = null;
@@ -190,6 +193,7 @@ async function loadMemoryOptions() {
   memoryOptions = effectiveOptions(local, managed);
   trimTrigger.percent = memoryOptions.values.pressurePercent;
   unloadTrigger.percent = memoryOptions.values.pressurePercent;
+  markKeptTabs();
   showState();
 }
 
@@ -211,27 +215,108 @@ function relieveMemory(status) {
   if (pressureRecovery && companionTrims(status, "pressure") && trimTrigger.observeLoad(load)) {
     ask("tab", {}, { byUser: false, kind: "pressure" }).catch(() => {});
   }
-  if (unloadIdleTabs && unloadTrigger.observeLoad(load)) {
-    unloadIdle();
-  }
+  unloadForPressure(load, unloadIdleTabs);
 }
 
-// Unloads every tab left unused for the chosen minutes that may go; the only action that frees
-// the browser's memory for real.
-async function unloadIdle() {
-  const now = Date.now();
+// The tabs that may be unloaded now, the least recently used first. Unloading is the only action
+// that frees the browser's memory for real.
+async function unloadableTabs(now) {
   // The extension's own pages stay: one unloaded would come back after the extension's removal.
   const own = browser.runtime.getURL("");
   const tabs = (await browser.tabs.query({})).filter((tab) => !tab.url?.startsWith(own));
-  const chosen = tabsToUnload(tabs, now, memoryOptions.values.unloadAfterMinutes);
-  if (chosen.length > 0) {
-    await browser.tabs.discard(chosen.map((tab) => tab.id));
-    recoveries.add({ kind: "unload", time: now, tabs: chosen.length });
-    memoryHistory.markUnload(now);
+  const { unloadAfterMinutes, keptSites } = memoryOptions.values;
+  return tabsToUnload(tabs, now, unloadAfterMinutes, keptSites);
+}
+
+// Unloads the tabs one by one and answers how many Firefox did unload, adding those it kept to the
+// set. The call resolves even when Firefox keeps the tab (a page that asks before it is left, one
+// showing a dialog), and a tab closed meanwhile must not stop the others.
+async function discardTabs(tabs, kept) {
+  let unloaded = 0;
+  for (const tab of tabs) {
+    const after = await browser.tabs.discard(tab.id).then(() => browser.tabs.get(tab.id))
+      .catch(() => null);
+    if (after?.discarded) {
+      unloaded++;
+    } else {
+      kept.add(tab.id);
+    }
   }
-  lastUnload = { time: now, tabs: chosen.length };
+  return unloaded;
+}
+
+function recordUnload(time, tabs) {
+  recoveries.add({ kind: "unload", time, tabs });
+  memoryHistory.markUnload(time);
+}
+
+// The button's unloading: every tab that may go, at once, for the user asked for it.
+async function unloadIdle() {
+  const now = Date.now();
+  const unloaded = await discardTabs(await unloadableTabs(now), new Set());
+  if (unloaded > 0) {
+    recordUnload(now, unloaded);
+  }
+  lastUnload = { time: now, tabs: unloaded };
   showState();
   return lastUnload;
+}
+
+// Memory pressure's unloading: the trigger starts it, then it goes on at each status, a few tabs
+// a turn, until the memory in use is below the level by the margin or no tab may go.
+function unloadForPressure(load, enabled) {
+  if (!enabled) {
+    unloading = null;
+  } else if (unloading ? !unloading.busy : unloadTrigger.observeLoad(load)) {
+    unloading ??= { tabs: 0, kept: new Set(), busy: false };
+    unloadTurn(unloading, load).catch(() => {
+      unloading = null;
+    });
+  }
+}
+
+async function unloadTurn(run, load) {
+  const now = Date.now();
+  run.busy = true;
+  const candidates = (await unloadableTabs(now)).filter((tab) => !run.kept.has(tab.id));
+  const chosen = nextTurn(candidates, load, memoryOptions.values.pressurePercent);
+  const unloaded = await discardTabs(chosen, run.kept);
+  run.busy = false;
+  if (unloaded > 0) {
+    recordUnload(now, unloaded);
+    run.tabs += unloaded;
+    lastUnload = { time: now, tabs: run.tabs };
+  }
+  if (chosen.length === 0) {
+    unloading = unloading === run ? null : unloading;
+    lastUnload = run.tabs === 0 ? { time: now, tabs: 0 } : lastUnload;
+  }
+  showState();
+}
+
+// Tabs of the sites kept are marked so that Firefox's own unloader leaves them too. Only the marks
+// QELM set are taken off again, when a tab leaves those sites or the list changes.
+const markedTabs = new Set();
+
+async function markKept(tab) {
+  const keep = isKeptSite(tab.url, memoryOptions.values.keptSites);
+  if (keep === markedTabs.has(tab.id)) {
+    return;
+  }
+  if (keep) {
+    markedTabs.add(tab.id);
+  } else {
+    markedTabs.delete(tab.id);
+  }
+  await browser.tabs.update(tab.id, { autoDiscardable: !keep }).catch(() => {
+    markedTabs.delete(tab.id);
+  });
+}
+
+async function markKeptTabs() {
+  for (const tab of await browser.tabs.query({})) {
+    markKept(tab);
+  }
 }
 
 browser.runtime.onMessage.addListener((message) => {
@@ -251,6 +336,9 @@ browser.runtime.onConnect.addListener((view) => {
   view.onDisconnect.addListener(() => views.delete(view));
   view.postMessage(snapshot());
 });
+
+browser.tabs.onUpdated.addListener((id, change, tab) => markKept(tab), { properties: ["url"] });
+browser.tabs.onRemoved.addListener((id) => markedTabs.delete(id));
 
 browser.tabs.onActivated.addListener(() => {
   if (host.state === "connected" && host.status?.running) {

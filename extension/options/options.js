@@ -129,8 +129,11 @@ function fieldFor(setting) {
 // The extension's own options: what is in force, and which the administrator set.
 let memory = effectiveOptions({}, {});
 
-function memoryFieldFor(option) {
-  const field = element("div", { className: "field" });
+function memoryControl(option) {
+  if (option.kind === "sites") {
+    return element("textarea", { id: option.name, rows: 4, spellcheck: false,
+                                 placeholder: "example.org" });
+  }
   const input = option.kind === "switch"
     ? element("input", { type: "checkbox", id: option.name })
     : element("input", { type: "text", id: option.name, className: "minutes", inputMode: "numeric" });
@@ -140,11 +143,16 @@ function memoryFieldFor(option) {
     control.append(element("span", { className: "muted",
                                      textContent: option.kind === "percent" ? "%" : t("unitMinutes") }));
   }
-  const range = option.kind === "switch" ? t("optionOffByDefault")
-    : t("optionRange", option.min, option.max, option.default);
+  return control;
+}
+
+function memoryFieldFor(option) {
+  const field = element("div", { className: "field" });
+  const range = option.kind === "switch" ? ` ${t("optionOffByDefault")}`
+    : option.kind === "sites" ? "" : ` ${t("optionRange", option.min, option.max, option.default)}`;
   field.append(element("label", { textContent: option.label, htmlFor: option.name }),
-               element("span", { className: "help muted", textContent: `${option.help} ${range}` }),
-               control,
+               element("span", { className: "help muted", textContent: `${option.help}${range}` }),
+               memoryControl(option),
                element("span", { className: "help", id: `managed-${option.name}`, hidden: true,
                                  textContent: t("optionManaged") }),
                ...(option.name === "pressureRecovery" ? [pressureHeldNote()] : []),
@@ -168,7 +176,7 @@ async function loadMemoryOptions() {
     $(`managed-${option.name}`).hidden = !locked;
     if (!edited || locked) {
       input[option.kind === "switch" ? "checked" : "value"] = option.kind === "switch"
-        ? memory.values[option.name] : String(memory.values[option.name]);
+        ? memory.values[option.name] : [memory.values[option.name]].flat().join("\n");
     }
   }
 }
@@ -185,7 +193,7 @@ async function saveMemoryOptions() {
     input.setAttribute("aria-invalid", String(Boolean(parsed.error)));
     valid &&= !parsed.error;
     if (!parsed.error && !memory.locked.has(option.name) &&
-        parsed.value !== memory.values[option.name]) {
+        JSON.stringify(parsed.value) !== JSON.stringify(memory.values[option.name])) {
       changed[option.name] = parsed.value;
     }
   }

@@ -1,8 +1,10 @@
 // What frees memory under pressure: the choice of tabs to unload, and the trigger's waits.
+import "./browser_i18n.js";
 import assert from "node:assert/strict";
 import { test } from "node:test";
+import { effectiveOptions, kMemoryOptions, parseOption } from "../../extension/lib/memory_options.js";
 import { PressureTrigger } from "../../extension/lib/pressure.js";
-import { tabsToUnload } from "../../extension/lib/unload.js";
+import { nextTurn, tabsToUnload } from "../../extension/lib/unload.js";
 
 const minutes = (count) => count * 60 * 1000;
 
@@ -18,6 +20,31 @@ test("idle tabs are unloaded least recently used first, and none the user would 
     tab(11, 90, { status: "loading" }), tab(12, 90, { url: "about:preferences" }),
     tab(13, 90, { discarded: true })];
   assert.deepEqual(tabsToUnload(tabs, now, 30).map((chosen) => chosen.id), [7, 1, 4]);
+});
+
+test("for memory pressure a few tabs go a turn, least recently used first, until the memory in " +
+     "use is below the level by the margin; the sites kept and their subdomains never", () => {
+  const now = Date.UTC(2025, 0, 1);
+  const site = (id, host, idleMinutes) => ({ id, url: `https://${host}/`, status: "complete",
+                                             lastAccessed: now - minutes(idleMinutes) });
+  const tabs = [site(1, "a.example", 50), site(2, "mail.kept.example", 900), site(3, "b.example", 2),
+    site(4, "notkept.example", 70), site(5, "kept.example", 800), site(6, "c.example", 40),
+    site(7, "d.example", 0.5), site(8, "e.example", 60), site(9, "f.example", 30)];
+  const left = tabsToUnload(tabs, now, 1, ["kept.example"]);
+  // The figures after each turn; 83 is still at or above 85 less the margin, 79 is below it.
+  const turns = [90, 83, 79].map((load) => nextTurn(left, load, 85)
+    .map((tab) => left.splice(left.indexOf(tab), 1)[0].id));
+  assert.deepEqual(turns, [[4, 8, 1], [6, 9, 3], []]);
+  assert.deepEqual(nextTurn([], 99, 85), []);
+
+  const [minutesOption, sitesOption] = kMemoryOptions.slice(-2);
+  assert.deepEqual(effectiveOptions({ unloadAfterMinutes: 0 }, { keptSites: ["Kept.Example"] })
+    .values, { ...effectiveOptions({}, {}).values, unloadAfterMinutes: 1,
+               keptSites: ["kept.example"] });
+  assert.ok(parseOption(minutesOption, "0").error);
+  assert.deepEqual(parseOption(sitesOption, " Kept.example\n*.b.example\n\nhttps://c.example/x\n"),
+                   { value: ["kept.example", "b.example", "c.example"] });
+  assert.match(parseOption(sitesOption, "a.example\nnot a host").error, /“not a host”/);
 });
 
 test("the pressure trigger waits, backs off while recoveries do not help, and starts over", () => {

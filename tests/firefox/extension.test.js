@@ -6,6 +6,7 @@ import {
   copyFileSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync,
   writeFileSync,
 } from "node:fs";
+import { createServer } from "node:http";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -360,62 +361,108 @@ test("qelmctl exit during a start-up delay, after Stop and Start: the popup says
   await eventually("running again", companionPid);
 });
 
-// A page that holds 100 MiB of touched memory, and plays a tone when asked.
+// A page that holds 100 MiB of touched memory, and plays a tone or asks before it is left when
+// asked to.
 const kHeldMiB = 100;
-const heldPage = (tone) => "data:text/html," + encodeURIComponent(`<script>
+const heldPage = ({ tone = false, asks = false } = {}) => `<script>
   window.held = new Uint8Array(${kHeldMiB} * 2 ** 20).fill(1);
   ${tone ? "const c = new AudioContext(), o = c.createOscillator();" +
            "o.connect(c.destination); o.start();" : ""}
-</script>`);
+  ${asks ? "addEventListener('beforeunload', window.ask = (event) => event.preventDefault());" : ""}
+</script>`;
+const heldData = (kind) => "data:text/html," + encodeURIComponent(heldPage(kind));
 // The tabs of those pages as the extension sees them, in the order they were opened.
 const heldTabs = () => firefox.evaluate(optionsTab, `browser.tabs.query({}).then((tabs) => tabs
   .filter((tab) => tab.url.includes("held")).sort((a, b) => a.id - b.id)
-  .map(({ id, windowId, audible, discarded }) => ({ id, windowId, audible, discarded })))`);
+  .map(({ id, windowId, audible, discarded, autoDiscardable }) =>
+    ({ id, windowId, audible, discarded, autoDiscardable })))`);
 const mib = (kib) => `${Math.round(kib / 1024)} MiB`;
 
-test("memory running short unloads the idle tabs, not the one in view in each window, a pinned " +
-     "nor an audible one, and Firefox's content processes give back what they held", async () => {
+test("memory running short unloads idle tabs a few at a time, least recently used first, not the " +
+     "one in view in each window, a pinned, an audible one, one of a site kept nor one that asks " +
+     "before it is left, and Firefox's content processes give back what they held", async () => {
+  // The site kept, as a server of this machine; the other pages have no host.
+  const site = createServer((request, response) =>
+    response.writeHead(200, { "content-type": "text/html" }).end(heldPage()));
+  await new Promise((resolve) => site.listen(0, resolve));
+  const kept = `http://localhost:${site.address().port}/held`;
   const second = await firefox.newTab(undefined, { type: "window" });
-  for (let i = 0; i < 8; i++) {
-    await firefox.newTab(heldPage(i === 1), { beside: second });
+  // 0 pinned, 1 audible, 2 and 6 ask before they are left, 4 of the site kept, 9 in view.
+  const pages = [heldData(), heldData({ tone: true }), heldData({ asks: true }), heldData(), kept,
+                 heldData(), heldData({ asks: true }), heldData(), heldData(), heldData()];
+  const contexts = [];
+  for (const page of pages) {
+    contexts.push(await firefox.newTab(page, { beside: second }));
   }
+  site.close();
   const opened = await heldTabs();
   await firefox.evaluate(optionsTab, `browser.tabs.update(${opened[0].id}, { pinned: true })
     .then(() => true)`);
   await eventually("the tone", async () => (await heldTabs())[1].audible);
-  // The last page is in view in its window, the options page in the first window.
+  // Used in this order, so the least recently used are 4, 8, 5, 2, 7, 3, 6. Firefox honours a
+  // page's question before it is left only once the user has acted on the page (it unloads one
+  // that nobody typed into): 2 and 6 get a key pressed.
+  for (const at of [8, 5, 2, 7, 3, 6, 9]) {
+    await firefox.activate(contexts[at]);
+    if (at === 2 || at === 6) {
+      await firefox.pressKeys(contexts[at], "a");
+    }
+  }
+  const usedAt = Date.now();
   await firefox.activate(optionsTab);
+  await firefox.evaluate(optionsTab, `window.unloadedInOrder = [];
+    browser.tabs.onUpdated.addListener((id, change) => change.discarded &&
+      window.unloadedInOrder.push(id), { properties: ["discarded"] }); true`);
+  // A tab used in the last minute stays.
+  await sleep(usedAt + 61000 - Date.now());
   const before = contentResidentKiB(firefox);
   await type(firefox, optionsTab, { unloadIdleTabs: true, pressurePercent: "1",
-                                    unloadAfterMinutes: "0" });
+                                    unloadAfterMinutes: "1", keptSites: "localhost" });
   await click(firefox, optionsTab, "save");
   // With the key's settings too, if the page holds changes of them that were not saved.
   await eventually("the answer", async () =>
     /^Saved the options for short memory\.$| The options for short memory are saved too\.$/
       .test(await text(firefox, optionsTab, "answer")));
-  const held = await eventually("the unloading", async () => {
-    const now = await heldTabs();
-    return now.some((tab) => tab.discarded) && now;
-  });
+  await eventually("the unloading", () =>
+    firefox.evaluate(optionsTab, "window.unloadedInOrder.length >= 4"));
+  // The next status's turn finds no tab that may go.
+  await sleep(6000);
+  const held = await heldTabs();
+  const inOrder = await firefox.evaluate(optionsTab, "window.unloadedInOrder");
   assert.deepEqual(held.map((tab) => tab.discarded),
-                   [false, false, true, true, true, true, true, false]);
-  const unloadedKiB = 5 * kHeldMiB * 1024;
+                   [false, false, false, true, false, true, false, true, true, false]);
+  assert.deepEqual(inOrder, [8, 5, 7, 3].map((at) => held[at].id));
+  assert.deepEqual(held.map((tab) => tab.autoDiscardable),
+                   [true, true, true, true, false, true, true, true, true, true]);
+  const unloadedKiB = 4 * kHeldMiB * 1024;
   let after;
   try {
     await eventually("half of it given back", () =>
       before - (after = contentResidentKiB(firefox)) >= unloadedKiB / 2, 20000);
   } finally {
-    console.log(`Content processes' resident memory: ${mib(before)} before unloading 5 tabs ` +
+    console.log(`Content processes' resident memory: ${mib(before)} before unloading 4 tabs ` +
                 `that held ${mib(unloadedKiB)}, ${mib(after)} after (${mib(before - after)} less)`);
   }
 
   popupTab = await openPopupInTab(firefox, optionsTab);
   const unloaded = await firefox.evaluate(popupTab,
     "browser.tabs.query({ discarded: true }).then((tabs) => tabs.length)");
-  await eventually("the popup's account", () => firefox.evaluate(popupTab,
-    `[...document.querySelectorAll("#recoveries .recovery")]
-      .some((row) => row.cells[1].textContent === "Unloaded ${unloaded} tabs")`));
-  // Firefox would load the old popup's tab, unloaded, if the extension went (as it does below).
+  // Each turn chose three tabs, and Firefox kept one of them: the popup's table has a row a turn.
+  const turns = await eventually("the popup's account", async () => {
+    const said = await firefox.evaluate(popupTab, `[...document.querySelectorAll(
+      "#recoveries .recovery")].map((row) => /^Unloaded (\\d+) tabs?$/.exec(row.cells[1].textContent))
+      .filter(Boolean).map((match) => Number(match[1])).reverse()`);
+    return said.length === 2 && said;
+  });
+  console.log(`Unloading: ${held.filter((tab) => !tab.discarded).length} of ${held.length} ` +
+              `pages kept, ${unloaded} tabs unloaded in turns of ${turns.join(" and ")}`);
+  assert.deepEqual(turns, [2, 2]);
+  assert.equal(turns[0] + turns[1], unloaded, "the popup counts the tabs Firefox unloaded");
+  // Firefox would load the old popup's tab, unloaded, if the extension went (as it does below);
+  // the pages that ask before they are left would hold their window open.
+  for (const at of [2, 6]) {
+    await firefox.evaluate(contexts[at], "removeEventListener('beforeunload', window.ask), true");
+  }
   await firefox.evaluate(popupTab, `browser.windows.remove(${held[0].windowId})
     .then(() => browser.tabs.query({ discarded: true }))
     .then((tabs) => browser.tabs.remove(tabs.map((tab) => tab.id))).then(() => true)`);
@@ -591,7 +638,7 @@ test("an option that an administrator set by policy shows so on the options page
   homes.push(home);
   const policies = join(home, "policies.json");
   writeFileSync(policies, JSON.stringify({ policies: { "3rdparty": { Extensions: {
-    "qelm@qelm.org": { unloadIdleTabs: true } } } } }));
+    "qelm@qelm.org": { unloadIdleTabs: true, keptSites: ["intranet.example"] } } } } }));
   // Firefox reads a policies.json other than the installation's only when run by automation.
   const managed = await launchWithExtension(home, { ...themePrefs(kTheme),
     "browser.policies.alternatePath": policies,
@@ -608,6 +655,8 @@ test("an option that an administrator set by policy shows so on the options page
                      { disabled: true, checked: true, note: "Set by your administrator." });
     assert.deepEqual(await field("pressureRecovery"),
                      { disabled: false, checked: false, note: false });
+    assert.deepEqual(await managed.evaluate(options, `(({ disabled, value }) => [disabled, value])(
+      document.getElementById("keptSites"))`), [true, "intranet.example"]);
   } finally {
     await managed.close();
   }
