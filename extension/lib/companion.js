@@ -140,13 +140,14 @@ export class CompanionLife {
     this.onChange();
   }
 
-  // The installer closes the hosts to remove or replace QELM's files.
-  closing() {
+  // The installer closes the hosts to remove or replace QELM's files; the wait for its end counts
+  // from since, the moment the host connection counts it from too.
+  closing(since = this.now()) {
     if (this.state === "installer") {
       return;
     }
     const before = kDeliberate.has(this.state) ? { state: this.state, at: this.at } : null;
-    this.installer = { installed: this.installed, since: this.now(), before };
+    this.installer = { installed: this.installed, since, before };
     this.lastRunning = this.runSeen = false;
     this.disarm();
     this.endedAt = null;
