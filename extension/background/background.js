@@ -44,7 +44,7 @@ const host = new HostConnection({
     noticeComment(status, previous);
     relieveMemory(status);
   },
-  onClosing: () => companion.closing(),
+  onClosing: (since) => companion.closing(since),
   onClosed: () => companion.portClosed(),
 });
 
@@ -228,21 +228,43 @@ async function unloadableTabs(now) {
   return tabsToUnload(tabs, now, unloadAfterMinutes, keptSites);
 }
 
+// The tabs an unloading is at: the button's and memory pressure's may run at once, and each
+// counts only the tabs it unloaded itself.
+const discarding = new Set();
+
 // Unloads the tabs one by one and answers how many Firefox did unload, adding those it kept to the
-// set. The call resolves even when Firefox keeps the tab (a page that asks before it is left, one
-// showing a dialog), and a tab closed meanwhile must not stop the others.
+// set; a tab another unloading is at, or that is unloaded already, is left to it.
 async function discardTabs(tabs, kept) {
   let unloaded = 0;
   for (const tab of tabs) {
-    const after = await browser.tabs.discard(tab.id).then(() => browser.tabs.get(tab.id))
-      .catch(() => null);
-    if (after?.discarded) {
+    if (discarding.has(tab.id)) {
+      continue;
+    }
+    discarding.add(tab.id);
+    const done = await discardTab(tab.id);
+    discarding.delete(tab.id);
+    if (done) {
       unloaded++;
-    } else {
+    } else if (done === false) {
       kept.add(tab.id);
     }
   }
   return unloaded;
+}
+
+// Whether this call turned the tab from loaded to unloaded; null when it was unloaded before. The
+// call resolves even when Firefox keeps the tab (a page that asks before it is left, one showing
+// a dialog), and a tab closed meanwhile must not stop the others.
+async function discardTab(id) {
+  try {
+    if ((await browser.tabs.get(id)).discarded) {
+      return null;
+    }
+    await browser.tabs.discard(id);
+    return (await browser.tabs.get(id)).discarded;
+  } catch {
+    return false;
+  }
 }
 
 function recordUnload(time, tabs) {

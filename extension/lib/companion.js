@@ -20,7 +20,8 @@
 // "ended" is an end nobody asked for: its timer, armed by the one back-off, sends a start. A
 // start's reply makes it "running", or "ended" with the next try armed. The user's Start sends a
 // start from any state (or joins the one in flight); the user's Stop makes any state stoppedHere,
-// and one that fails puts back what it replaced, with the timer it disarmed.
+// and one that fails puts back what it replaced, with the timer it disarmed (but not one that
+// found no companion to stop).
 // * The installer's close keeps the deliberate stop that stood before it (the user's here, or
 //   another profile's, which is the same user's), and puts it back once the installer is done: a
 //   hello from another install, or from the same one after kReplaceWaitMs. The run it ended is
@@ -37,6 +38,8 @@ import { Backoff } from "./reconnect.js";
 export const kExitMetrics = "Activate Lumbrel To See Current WorkingSetSize";
 // A host of the same install still answering after this long means the installer left it.
 export const kReplaceWaitMs = 60000;
+// The host's refusal of an exit when no companion runs.
+const kNotRunning = "QELM is not running";
 
 const kDeliberate = new Set(["stoppedHere", "stoppedElsewhere"]);
 // States that a status of the same run leaves alone: the stop under way ends that run.
@@ -137,13 +140,14 @@ export class CompanionLife {
     this.onChange();
   }
 
-  // The installer closes the hosts to remove or replace QELM's files.
-  closing() {
+  // The installer closes the hosts to remove or replace QELM's files; the wait for its end counts
+  // from since, the moment the host connection counts it from too.
+  closing(since = this.now()) {
     if (this.state === "installer") {
       return;
     }
     const before = kDeliberate.has(this.state) ? { state: this.state, at: this.at } : null;
-    this.installer = { installed: this.installed, since: this.now(), before };
+    this.installer = { installed: this.installed, since, before };
     this.lastRunning = this.runSeen = false;
     this.disarm();
     this.endedAt = null;
@@ -175,7 +179,9 @@ export class CompanionLife {
     return this.startNow();
   }
 
-  // The user's Stop here: answers the exit's reply. Should it fail, what it replaced stands again.
+  // The user's Stop here: answers the exit's reply. Should it fail, what it replaced stands again,
+  // unless it failed for the companion having ended already: then the user's decision stands, and
+  // the status that tells of the end arms no restart.
   async userStop() {
     const { state, at, endedAt, restartAt, installer } = this;
     this.disarm();
@@ -185,6 +191,9 @@ export class CompanionLife {
     try {
       return await this.sendStop();
     } catch (error) {
+      if (error.message === kNotRunning) {
+        return { running: false };
+      }
       if (this.state === "stoppedHere") {
         this.putBack(state, at, endedAt, restartAt, installer);
       }

@@ -27,7 +27,8 @@ export class HostConnection {
   // connect(name) opens a port (runtime.connectNative); setTimer(fn, ms) arms a one-shot timer
   // and answers what clearTimer takes. onChange() is called whenever state, status or error
   // changed; onHello(installed) when a host greeted and is kept, onStatus(status, previous) with
-  // each status, onClosing() when the installer closes the host, onClosed() when the port closed.
+  // each status, onClosing(since) when the installer closes the host (since: when the wait for
+  // its end began), onClosed() when the port closed.
   constructor({ connect, setTimer, clearTimer, onChange, onHello = () => {},
                 onStatus = () => {}, onClosing = () => {}, onClosed = () => {},
                 now = Date.now, random = Math.random }) {
@@ -154,7 +155,7 @@ export class HostConnection {
     }
     if (message.event === "closing") {
       this.replacing ??= { installed: this.installed, since: this.now() };
-      this.onClosing();
+      this.onClosing(this.replacing.since);
       return;
     }
     const waiting = this.settle(message.id);

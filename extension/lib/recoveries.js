@@ -110,7 +110,14 @@ export class RecoveryLog {
     const withUnload = entry.kind !== "unload" && this.entries.some((other) =>
       other.kind === "unload" && Math.abs(other.time - entry.time) <= kSettleMs);
     return withUnload ? { ...entry, known: false, withUnload }
-      : { ...entry, ...effectOf(entry, samples, now) };
+      : { ...entry, ...effectOf(entry, this.settledBy(entry), samples, now) };
+  }
+
+  // A recovery's seconds after end where the next one's begin: turns of a pressure run come a
+  // status apart, and each is to count only its own drop, not the ones after it too.
+  settledBy(entry) {
+    const later = this.entries.filter((other) => other.time > entry.time);
+    return Math.min(entry.time + kSettleMs, ...later.map((other) => other.time));
   }
 }
 
@@ -126,12 +133,12 @@ function freedKiB(before, settling) {
   return Math.max(before.privateKiB - lowestBy(settling, "privateKiB").privateKiB, 0);
 }
 
-// before: the last figure at or before the moment; after: the lowest in the seconds after it,
-// with no gap in the figures between; a minute later: the first figure near that minute, with no
+// before: the last figure at or before the moment; after: the lowest in the seconds after it
+// until settledBy, with no gap in the figures between; a minute later: the first figure near that minute, with no
 // gap since, once it has come (cameBackKiB null when none will).
-function effectOf({ time, kind }, samples, now) {
+function effectOf({ time, kind }, settledBy, samples, now) {
   const before = samples.findLast((sample) => sample.time <= time);
-  const settling = samples.filter((sample) => sample.time > time && sample.time <= time + kSettleMs);
+  const settling = samples.filter((sample) => sample.time > time && sample.time <= settledBy);
   const after = lowestBy(settling, "browserKiB");
   if (!before || !after || settling.some((sample) => sample.afterGap) ||
       before.browserKiB === null || after.browserKiB === null) {
@@ -159,19 +166,23 @@ function effectOf({ time, kind }, samples, now) {
   return effect;
 }
 
-// The last hour in one line's worth of numbers: trims and what they moved and what came back;
-// unloads, the tabs and what they freed.
+// The last hour in one line's worth of numbers: the trims whose minute after is known, what they
+// moved and what of it came back (a trim not yet judged, or whose figures do not tell, would
+// count as nothing coming back; unmeasured counts those); unloads, the tabs and what they freed.
 export function hourSummary(outcomes) {
-  const summary = { trims: 0, movedKiB: 0, cameBackKiB: 0, unloads: 0, tabs: 0, freedKiB: 0 };
+  const summary = { trims: 0, movedKiB: 0, cameBackKiB: 0, unmeasured: 0, unloads: 0, tabs: 0,
+                    freedKiB: 0 };
   for (const outcome of outcomes) {
     if (outcome.kind === "unload") {
       summary.unloads++;
       summary.tabs += outcome.tabs;
       summary.freedKiB += outcome.freedKiB ?? 0;
-    } else if (!outcome.expected || outcome.known) {
+    } else if (typeof outcome.cameBackKiB === "number") {
       summary.trims++;
-      summary.movedKiB += outcome.known ? outcome.movedKiB : 0;
-      summary.cameBackKiB += outcome.cameBackKiB ?? 0;
+      summary.movedKiB += outcome.movedKiB;
+      summary.cameBackKiB += outcome.cameBackKiB;
+    } else if (!outcome.expected || outcome.known) {
+      summary.unmeasured++;
     }
   }
   return summary;

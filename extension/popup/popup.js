@@ -66,7 +66,7 @@ function recoveryCells(recovery) {
   if (recovery.kind === "unload") {
     const what = counted(recovery.tabs, "recoveryUnloadOne", "recoveryUnload");
     const freed = !recovery.known ? kPending
-      : typeof recovery.freedKiB === "number" ? mebibytes(recovery.freedKiB) : kNone;
+      : typeof recovery.freedKiB === "number" ? mebibytes(recovery.freedKiB) : kUnknown;
     return [time, what, kNone, freed, kNone];
   }
   if (recovery.withUnload) {
@@ -93,6 +93,9 @@ function recoveryFigures(recovery) {
   const figures = laterKiB === undefined
     ? t("trimFigures", mebibytes(beforeKiB), mebibytes(afterKiB))
     : t("trimFiguresLater", mebibytes(beforeKiB), mebibytes(afterKiB), mebibytes(laterKiB));
+  if (recovery.freedKiB === null) {
+    return `${figures} ${t("unloadFreedUnknown")}`;
+  }
   return cameBackKiB === null ? `${figures} ${t("trimBackUnknown")}` : figures;
 }
 
@@ -104,9 +107,10 @@ function recoveryRow(recovery) {
   return row;
 }
 
-function summarySentence({ trims, movedKiB, cameBackKiB, unloads, tabs }) {
+// Recoveries still being measured are in the table, not yet in the sentence.
+function summarySentence({ trims, movedKiB, cameBackKiB, unmeasured, unloads, tabs }) {
   if (trims === 0 && unloads === 0) {
-    return t("hourNone");
+    return unmeasured === 0 ? t("hourNone") : "";
   }
   const trimmed = trims === 0 ? "" : counted(trims, "hourTrimOne", "hourTrims",
                                              mebibytes(movedKiB), mebibytes(cameBackKiB));

@@ -27,7 +27,8 @@ const event = fc.oneof(
                           installed: fc.constantFrom("1.0", "1.1") })),
   ...["portClosed", "closing", "userStart", "userStop"].map((type) =>
     weighted(1, fc.record({ type: fc.constant(type) }))),
-  weighted(2, fc.record({ type: fc.constantFrom("startReply", "stopReply"), ok: fc.boolean() })),
+  weighted(2, fc.record({ type: fc.constantFrom("startReply", "stopReply"), ok: fc.boolean(),
+                          gone: fc.boolean() })),
   weighted(1, fc.record({ type: fc.constant("tick"),
                           ms: fc.oneof(fc.nat(5000), fc.constant(kReplaceWaitMs)) })));
 
@@ -74,7 +75,8 @@ async function apply(w, e) {
   if (e.type === "userStart" || e.type === "userStop") life[e.type]().catch(() => {});
   if (e.type === "startReply" || e.type === "stopReply") {
     const reply = (e.type === "startReply" ? w.starts : w.stops).shift();
-    e.ok ? reply.resolve({ running: e.type === "startReply" }) : reply.reject(new Error("no"));
+    e.ok ? reply.resolve({ running: e.type === "startReply" })
+      : reply.reject(new Error(e.gone ? "QELM is not running" : "no"));
   }
   if (e.type === "tick") {
     w.clock += e.ms;
@@ -93,7 +95,7 @@ function follow(model, e, { connected, stopping }) {
   if (stopping && ["portClosed", "closing", "reconnect"].includes(e.type)) to({ cause: undefined });
   if (e.type === "userStop" && connected) to({ cause: "stoppedHere" });
   if (e.type === "userStart") to({ cause: null });
-  if (e.type === "stopReply" && !e.ok) to({ cause: undefined });
+  if (e.type === "stopReply" && !e.ok && !e.gone) to({ cause: undefined });
   if (e.type === "closing") to({ running: false, said: false });
   if (e.type === "startReply" && e.ok) to({ running: true });
   if (e.type !== "status") return;
@@ -150,7 +152,7 @@ test("random sequences of events keep the companion's rules", async () => {
                   `a start sent in ${was.state}`);
       }
       installer = checkInstaller(w, e, installer, model.cause);
-      if (e.type === "stopReply" && !e.ok && stopFrom) {
+      if (e.type === "stopReply" && !e.ok && !e.gone && stopFrom) {
         assert.deepEqual([state, armed], [stopFrom.state, stopFrom.armed], "a failed Stop undone");
       }
       stopFrom = e.type === "userStop" && was.connected && !was.stopping ? was

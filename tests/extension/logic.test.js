@@ -16,7 +16,8 @@ import {
   workingSetAxis,
 } from "../../extension/lib/chart.js";
 import { kHourMs, MemoryHistory } from "../../extension/lib/history.js";
-import { companionTrims, RecoveryLog, trimsHeld } from "../../extension/lib/recoveries.js";
+import { companionTrims, hourSummary, RecoveryLog, trimsHeld } from
+  "../../extension/lib/recoveries.js";
 import { commentToNotify, describe } from "../../extension/lib/view.js";
 
 const kMemory = "\nMemory in usage:      45%\nPhysical memory:    8192M\nFree physical memory:    1024M" +
@@ -551,6 +552,17 @@ test("a recovery moves, an unload frees what the browser holds, and what came ba
   }
   assert.deepEqual(judged, [[260000, "pressure", true, 100, null],
                             [300000, "unload", true, 250, 0]], "each once, when its minute is over");
+  // Turns of a pressure run a status apart, 200 MiB each: each counts only its own drop.
+  const turns = new RecoveryLog();
+  [0, 5, 10].forEach((t) => turns.add({ kind: "unload", time: t * 1000, tabs: 1 }));
+  const falling = [0, 5, 10, 15, 20].map((t) => ({ time: t * 1000, browserKiB: 0, commitMiB: 0,
+    privateKiB: 800 * 1024 - Math.min(t, 15) * 40 * 1024 }));
+  assert.deepEqual(turns.outcomes(falling, 30000, kHourMs).map((o) => o.freedKiB / 1024),
+                   [200, 200, 200]);
+  const summary = hourSummary([...log.outcomes(samples, 300000, kHourMs),
+                               { kind: "tab", known: true, movedKiB: 70 }]);
+  assert.deepEqual([summary.trims, summary.movedKiB, summary.cameBackKiB, summary.unmeasured],
+                   [1, 200, 50, 3], "only trims whose minute after is known");
 });
 
 test("no trim is expected while the browser is not to be trimmed or recovery has not started",
