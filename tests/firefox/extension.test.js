@@ -145,8 +145,7 @@ test("the popup shows the figures and the badge the memory load, both following 
         rows.includes(`Firefox's working set (1 process)\t` +
                       mebibytes(totals.browser.workingSetKiB)) &&
         (await text(firefox, popupTab, "memory"))
-          .endsWith(`in RAM${"privateKiB" in totals.browser ? "" : ":"} ` +
-                    mebibytes(totals.browser.workingSetKiB)) &&
+          .endsWith(`in RAM: ${mebibytes(totals.browser.workingSetKiB)}`) &&
         (await badge(firefox, popupTab)) === `${memoryLoad()}%`;
     });
     // A periodic recovery's comment may have followed the tab selection's by now.
