@@ -457,6 +457,7 @@ test("memory running short unloads idle tabs a few at a time, least recently use
               `pages kept, ${unloaded} tabs unloaded in turns of ${turns.join(" and ")}`);
   assert.deepEqual(turns, [2, 2]);
   assert.equal(turns[0] + turns[1], unloaded, "the popup counts the tabs Firefox unloaded");
+  await saveScreenshot(firefox, popupTab, "popup-unload", "body");
   // Firefox would load the old popup's tab, unloaded, if the extension went (as it does below);
   // the pages that ask before they are left would hold their window open.
   for (const at of [2, 6]) {
