@@ -15,6 +15,7 @@ struct ListedProcess {
     std::u16string name;          // the executable's file name
     std::uint64_t createdAt = 0;  // in 100-nanosecond units since 1601
     std::uint32_t sessionId = 0;
+    std::uint32_t threadCount = 0;  // none: it has ended, and a handle still keeps it listed
 };
 
 // Fills processes with every process of the machine (NtQuerySystemInformation,

@@ -24,6 +24,7 @@ ListedProcess Listed(const SYSTEM_PROCESS_INFORMATION& entry) {
     }
     process.createdAt = static_cast<std::uint64_t>(entry.CreateTime.QuadPart);
     process.sessionId = entry.SessionId;
+    process.threadCount = entry.NumberOfThreads;
     return process;
 }
 

@@ -16,6 +16,17 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t
 // Opens a process by identifier with the given access, not inheritable; none on failure.
 ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId);
 
+// Opens a process like OpenProcessById; answers 0, or the Windows error with process untouched:
+// kErrorInvalidParameter when no process has the identifier.
+std::uint32_t OpenProcessOrError(std::uint32_t access, std::uint32_t processId,
+                                 ProcessHandle& process);
+
+// The exit code GetExitCodeProcess gives while a process runs.
+inline constexpr std::uint32_t kStillActive = 259;
+
+// Reads the process's exit code (GetExitCodeProcess); false and exitCode untouched on failure.
+bool ReadExitCode(ProcessHandle process, std::uint32_t& exitCode);
+
 // Yields the process's first module, its executable; false and module untouched on failure.
 bool FirstModule(ProcessHandle process, ModuleHandle& module);
 
@@ -33,7 +44,7 @@ struct MemoryCounters {
     std::uint64_t workingSetBytes = 0;
     std::uint64_t privateBytes = 0;  // PrivateUsage: the private memory committed
     // PrivateWorkingSetSize: the private part of the working set, where the platform offers it
-    // (Windows 10 21H2 and later).
+    // (Windows 10 22H2 and Windows 11 22H2 with the September 2023 cumulative update, and later).
     std::optional<std::uint64_t> privateWorkingSetBytes;
 };
 

@@ -23,6 +23,25 @@ ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
     return ToHandle<ProcessHandle>(OpenProcess(access, FALSE, processId));
 }
 
+std::uint32_t OpenProcessOrError(std::uint32_t access, std::uint32_t processId,
+                                 ProcessHandle& process) {
+    const HANDLE opened = OpenProcess(access, FALSE, processId);
+    if (opened == nullptr) {
+        return GetLastError();
+    }
+    process = ToHandle<ProcessHandle>(opened);
+    return 0;
+}
+
+bool ReadExitCode(ProcessHandle process, std::uint32_t& exitCode) {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(ToNative<HANDLE>(process), &code)) {
+        return false;
+    }
+    exitCode = code;
+    return true;
+}
+
 bool FirstModule(ProcessHandle process, ModuleHandle& module) {
     HMODULE first = nullptr;
     DWORD needed = 0;
@@ -59,7 +78,8 @@ bool WorkingSetBytes(ProcessHandle process, std::uint64_t& bytes) {
 
 namespace {
 
-// PROCESS_MEMORY_COUNTERS_EX2 of Windows 10 21H2, which MinGW's psapi.h does not declare yet.
+// PROCESS_MEMORY_COUNTERS_EX2 of Windows 10 22H2 and Windows 11 22H2 with the September 2023
+// cumulative update, which MinGW's psapi.h does not declare yet.
 struct MemoryCountersEx2 {
     PROCESS_MEMORY_COUNTERS_EX ex;
     SIZE_T PrivateWorkingSetSize;

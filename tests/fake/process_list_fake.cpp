@@ -12,8 +12,11 @@ bool ListProcesses(std::vector<ListedProcess>& processes) {
     }
     processes.clear();
     for (const auto& process : world.processes) {
-        processes.push_back(
-            {process.id, process.parentId, process.name, process.createdAt, process.sessionId});
+        processes.push_back({process.id, process.parentId, process.name, process.createdAt,
+                             process.sessionId, process.threadCount});
+    }
+    if (world.onProcessesListed) {
+        world.onProcessesListed();
     }
     return true;
 }

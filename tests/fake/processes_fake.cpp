@@ -55,7 +55,8 @@ bool ListProcessIds(std::uint32_t* ids, std::uint32_t bufferBytes, std::uint32_t
     return true;
 }
 
-ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
+std::uint32_t OpenProcessOrError(std::uint32_t access, std::uint32_t processId,
+                                 ProcessHandle& opened) {
     const auto lock = fake::Lock();
     auto& world = fake::TheWorld();
     fake::Record("OpenProcess " + fake::Hex(access) + " " + std::to_string(processId));
@@ -65,13 +66,28 @@ ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
         }
         const bool allowed = access == kFullAccess ? process.openable : process.queryOpenable;
         if (!allowed) {
-            return {};
+            return kErrorAccessDenied;
         }
-        const ProcessHandle handle{fake::NewHandle()};
-        world.openProcesses[handle.value] = processId;
-        return handle;
+        opened = ProcessHandle{fake::NewHandle()};
+        world.openProcesses[opened.value] = processId;
+        return 0;
     }
-    return {};
+    return kErrorInvalidParameter;
+}
+
+ProcessHandle OpenProcessById(std::uint32_t access, std::uint32_t processId) {
+    ProcessHandle process;
+    OpenProcessOrError(access, processId, process);
+    return process;
+}
+
+bool ReadExitCode(ProcessHandle process, std::uint32_t& exitCode) {
+    const auto lock = fake::Lock();
+    if (const fake::Process* found = ProcessOf(process)) {
+        exitCode = found->ended ? 0 : kStillActive;
+        return true;
+    }
+    return false;
 }
 
 bool FirstModule(ProcessHandle process, ModuleHandle& module) {

@@ -40,6 +40,8 @@ struct Process {
     std::uint32_t sessionId = 1;
     std::uint64_t privateBytes = 0;
     std::optional<std::uint64_t> privateWorkingSetBytes = std::nullopt;
+    std::uint32_t threadCount = 1;
+    bool ended = false;  // has ended, and is still held open
 };
 
 // A window of the desktop. The windows of the world are kept in Z order: a window's children
@@ -90,6 +92,7 @@ struct World {
 
     std::vector<Process> processes;
     bool processListFails = false;
+    std::function<void()> onProcessesListed;                // runs as the listing is handed over
     std::map<std::uintptr_t, std::uint32_t> openProcesses;  // handle -> process id
     // Runs after each trim with the trimmed process's identifier (the own one for itself), so
     // that a test can change the world in the middle of a walk.

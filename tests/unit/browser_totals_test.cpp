@@ -69,4 +69,19 @@ TEST_F(BrowserTotals, StartedByNoBrowserTheHostTakesTheBrowserProcessesOfItsSess
               Total("palemoon.exe", 2, 80 * 1024, 60 * 1024, false));
 }
 
+TEST_F(BrowserTotals, ProcessesThatEndedAreLeftOutWhileOneThatRefusesMakesTheFiguresUnknown) {
+    Add(world().ownProcessId, u"qelm-host.exe", 10, 300);
+    Add(10, u"firefox.exe", 1, 100, 300, 200, 150);
+    Add(20, u"firefox.exe", 10, 200, 500, 500).threadCount = 0;  // ended, held open by a handle
+    Add(30, u"firefox.exe", 10, 200).ended = true;               // ended after the listing
+    Add(40, u"firefox.exe", 10, 200, 500, 500, 500);             // gone before it was opened
+    world().onProcessesListed = [] { fake::TheWorld().processes.pop_back(); };
+    EXPECT_EQ(StatusFields()["totals"]["browser"],
+              Total("firefox.exe", 1, 300 * 1024, 150 * 1024, true));
+    world().onProcessesListed = nullptr;
+    world().processes[1].queryOpenable = false;  // one that runs and refuses: figures unknown
+    EXPECT_EQ(StatusFields()["totals"]["browser"],
+              Total("firefox.exe", 1, nullptr, nullptr, false));
+}
+
 }  // namespace

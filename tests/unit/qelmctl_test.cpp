@@ -247,8 +247,10 @@ TEST_F(Qelmctl, ExitSucceedsOnlyWhenTheCompanionHasGone) {
 TEST_F(Qelmctl, ExitForTheInstallerFailsAndSaysWhichWhileAQelmExeStillRuns) {
     StartCompanion(std::nullopt);
     EndCompanionWhenSentTo();
+    fake::PutText(u"activateEventMemoryMetrics", u"Activate Lumbrel To See Current WorkingSetSize");
     const auto ended = Ctl({u"exit", u"--installer"});
     EXPECT_EQ(ended.exitCode, kExitOk) << ended.err;
+    EXPECT_EQ(fake::FindValue(u"activateEventMemoryMetrics"), nullptr);
 
     // One whose window never showed still holds the installed files.
     world().windows.clear();

@@ -71,6 +71,11 @@ class ProcessTree {
     std::unordered_multimap<std::uint32_t, std::size_t> children_;
 };
 
+// Firefox ends processes often; one that has ended stays listed while a handle holds it.
+bool Runs(const ListedProcess& process) {
+    return process.threadCount > 0;
+}
+
 // The browser's name that the process has, or none.
 const char16_t* BrowserName(const ListedProcess& process) {
     for (const char16_t* name : {kFirefoxName, kPaleMoonName}) {
@@ -104,6 +109,9 @@ struct Members {
 Members Sorted(const std::vector<const ListedProcess*>& processes, const char16_t* browserName) {
     Members members{browserName, {}, {}};
     for (const ListedProcess* process : processes) {
+        if (!Runs(*process)) {
+            continue;
+        }
         if (EqualsIgnoringAsciiCase(process->name, browserName)) {
             members.browser.push_back(process->id);
         } else if (EqualsIgnoringAsciiCase(process->name, kPluginHostName)) {
@@ -120,7 +128,8 @@ Members SessionBrowser(const ProcessTree& tree, const ListedProcess& host) {
     for (const ListedProcess& process : tree.All()) {
         if (process.sessionId == host.sessionId) {
             session.push_back(&process);
-            firefoxRuns = firefoxRuns || EqualsIgnoringAsciiCase(process.name, kFirefoxName);
+            firefoxRuns = firefoxRuns ||
+                          (Runs(process) && EqualsIgnoringAsciiCase(process.name, kFirefoxName));
         }
     }
     return Sorted(session, firefoxRuns ? kFirefoxName : kPaleMoonName);
@@ -156,18 +165,37 @@ struct Figures {
     Sum privateWorkingSetBytes = 0;
 };
 
-void Measure(std::uint32_t processId, Figures& figures) {
+struct Reading {
+    bool gone = false;  // ended since the listing: it has nothing left to count
+    std::optional<platform::MemoryCounters> counters;  // none: the process refused to be read
+};
+
+Reading Read(std::uint32_t processId) {
     // The least access that measures a process, which the browser's sandboxed processes grant.
-    const auto process = platform::OpenProcessById(kProcessQueryAndRead, processId);
-    platform::MemoryCounters counters;
-    const bool read = process && platform::ReadMemoryCounters(process, counters);
-    if (process) {
-        platform::CloseProcess(process);
+    platform::ProcessHandle process;
+    const std::uint32_t error =
+        platform::OpenProcessOrError(kProcessQueryAndRead, processId, process);
+    if (error != 0) {
+        return {error == platform::kErrorInvalidParameter, std::nullopt};
     }
-    Add(figures.privateBytes, read ? Known(counters.privateBytes) : std::nullopt);
-    Add(figures.workingSetBytes, read ? Known(counters.workingSetBytes) : std::nullopt);
+    std::uint32_t exitCode = platform::kStillActive;
+    Reading reading;
+    reading.gone = platform::ReadExitCode(process, exitCode) && exitCode != platform::kStillActive;
+    platform::MemoryCounters counters;
+    if (!reading.gone && platform::ReadMemoryCounters(process, counters)) {
+        reading.counters = counters;
+    }
+    platform::CloseProcess(process);
+    return reading;
+}
+
+// The private working set stands for the sum only when every process gives it: one series never
+// mixes it with whole working sets.
+void Add(Figures& figures, const std::optional<platform::MemoryCounters>& counters) {
+    Add(figures.privateBytes, counters ? Known(counters->privateBytes) : std::nullopt);
+    Add(figures.workingSetBytes, counters ? Known(counters->workingSetBytes) : std::nullopt);
     Add(figures.privateWorkingSetBytes,
-        read ? Known(counters.privateWorkingSetBytes.value_or(0)) : std::nullopt);
+        counters ? Known(counters->privateWorkingSetBytes.value_or(0)) : std::nullopt);
 }
 
 json KiB(Sum bytes) {
@@ -175,16 +203,21 @@ json KiB(Sum bytes) {
 }
 
 json TotalJson(const char16_t* name, const std::vector<std::uint32_t>& processIds) {
-    if (processIds.empty()) {
-        return nullptr;
-    }
     Figures figures;
+    std::size_t counted = 0;
     for (const auto processId : processIds) {
-        Measure(processId, figures);
+        const Reading reading = Read(processId);
+        if (!reading.gone) {
+            Add(figures, reading.counters);
+            ++counted;
+        }
+    }
+    if (counted == 0) {
+        return nullptr;
     }
     const bool privateWorkingSet = figures.privateWorkingSetBytes.has_value();
     return {{"name", ToUtf8(name)},
-            {"processes", processIds.size()},
+            {"processes", counted},
             {"privateKiB", KiB(figures.privateBytes)},
             {"workingSetKiB",
              KiB(privateWorkingSet ? figures.privateWorkingSetBytes : figures.workingSetBytes)},

@@ -141,8 +141,9 @@ bool ReportCompanionsLeft(Io& io) {
 
 // What the installer runs before it looks for files in use: every host closes its port and ends,
 // so that no browser starts the companion again from files about to go; then the companion, also
-// one that a host was just starting, is asked to end as the extension's Stop does, leaving its
-// exit status.
+// one that a host was just starting, is asked to end as the extension's Stop does. Its exit status
+// goes once it has ended: a profile whose port was away missed the hosts' closing, and would take
+// the end for a deliberate stop and leave the new companion off after the upgrade.
 int ExitForInstaller(Io& io) {
     constexpr std::uint32_t kHostsEndWaitMs = 5000;
     constexpr std::uint32_t kStartingWaitMs = 5000;
@@ -152,8 +153,14 @@ int ExitForInstaller(Io& io) {
     }
     const bool hostsEnded = WaitForHostsToEnd(kHostsEndWaitMs);
     const auto companion = AwaitCompanion(kStartingWaitMs);
-    int result =
-        companion ? ReportExit(AskToExit(*companion, kQelmExitMessageName, 0, 0), io) : kExitOk;
+    int result = kExitOk;
+    if (companion) {
+        const ExitOutcome outcome = AskToExit(*companion, kQelmExitMessageName, 0, 0);
+        result = ReportExit(outcome, io);
+        if (outcome.ended) {
+            ForgetThePreviousRunsFigures();
+        }
+    }
     if (!hostsEnded) {
         io.err << "a qelm-host.exe is still running " << kHostsEndWaitMs / 1000
                << " seconds after it was told to close\n";
