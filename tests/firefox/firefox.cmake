@@ -17,7 +17,7 @@ qelm_warnings(nm_launcher)
 
 add_test(NAME firefox.extension COMMAND ${CMAKE_CURRENT_LIST_DIR}/run)
 set_tests_properties(firefox.extension PROPERTIES FIXTURES_REQUIRED "wine_prefix;packages"
-                     LABELS firefox TIMEOUT 900
+                     LABELS firefox TIMEOUT 1200
                      ENVIRONMENT "QELM_MSI=${QELM_MSI};QELM_MSI_NEXT=${QELM_MSI_NEXT}")
 
 # The release files, so that packaging cannot rot: what each holds, and a second installer of a
