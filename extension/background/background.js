@@ -184,6 +184,9 @@ function noticeTabReport(kind) {
   memoryHistory.markSelection(Date.now());
   if (companionTrims(host.status, kind)) {
     recoveries.expectTrim(kind, Date.now(), delayMs);
+    // The popup lists a recovery once its moment has come, which no status of the host may mark:
+    // figures that stay the same send none.
+    setTimeout(showState, delayMs);
   }
 }
 

@@ -68,11 +68,12 @@ for (const lang of ["de", "ja", "ru"]) {
       });
       assert.equal(await text(firefox, popup, "start-stop"), words.companionStop.message);
       // Three recoveries in the table: each shows once its moment, six seconds after Recover
-      // now, has come; the extension expects no second one before.
+      // now, has come; the extension expects no second one before. QELM's start may be listed
+      // too, once its comment comes.
       for (let rows = 1; rows <= 3; rows++) {
         await click(firefox, popup, "recover");
         await eventually(`recovery ${rows}`, () => firefox.evaluate(popup,
-          `document.querySelectorAll("#recoveries .recovery").length === ${rows}`));
+          `document.querySelectorAll("#recoveries .recovery").length >= ${rows}`));
       }
       const height = await popupHeight(firefox, popup);
       console.log(`The popup in ${lang}: ${height} px high`);
